@@ -1,126 +1,564 @@
-#include "xmlParser.h"
+// Tokenizer, element parser, entity decoding and the parse entry points.
+#include "xmlParserInternals.h"
 
-// First cut: the handle and the entry points answer as for the empty node.
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-XMLNode::XMLNode(XMLNodeRecord* record) noexcept : record_(record) {
-    if (record_)
-        ++record_->refCount;
-}
-XMLNode::XMLNode(const XMLNode& other) noexcept : XMLNode(other.record_) {}
-XMLNode::XMLNode(XMLNode&& other) noexcept : record_(other.record_) {
-    other.record_ = nullptr;
-}
-XMLNode& XMLNode::operator=(const XMLNode& other) noexcept {
-    XMLNode copy(other);
-    std::swap(record_, copy.record_);
-    return *this;
-}
-XMLNode& XMLNode::operator=(XMLNode&& other) noexcept {
-    std::swap(record_, other.record_);
-    return *this;
-}
-XMLNode::~XMLNode() {}
+const ClearTag kClearTags[kClearTagCount] = {
+    {"<![CDATA[", "]]>"}, {"<PRE>", "</PRE>"}, {"<Script>", "</Script>"},
+    {"<!--", "-->"},      {"<!DOCTYPE", ">"},
+};
 
-XMLNode ParseXMLText(const char*, const char*, XMLParseReport* report) {
-    if (report)
-        *report = XMLParseReport{XMLErrorNoElements, 0, 0};
-    return XMLNode();
+namespace {
+
+// True when `text` starts with `prefix`, letters compared without regard to case. Stops at the
+// first difference, so a NUL in `text` ends the comparison before any read past it.
+bool StartsWithIgnoringCase(const char* text, const char* prefix) {
+    for (; *prefix; ++text, ++prefix) {
+        if (LowerASCII(*text) != LowerASCII(*prefix))
+            return false;
+    }
+    return true;
 }
+
+bool EndsWord(const char* p) {
+    const char c = *p;
+    return c == 0 || IsXMLWhiteSpace(c) || c == '<' || c == '=' || c == '>' ||
+           (c == '/' && p[1] == '>');
+}
+
+XMLToken ReadWord(XMLParseState* pXML, const char* start) {
+    const char* end = start + 1;
+    while (!EndsWord(end))
+        ++end;
+    XMLToken token{XMLTokenWord, start, size_t(end - start), nullptr};
+    pXML->position = size_t(end - pXML->lpXML) + (IsXMLWhiteSpace(*end) ? 1 : 0);
+    return token;
+}
+
+} // namespace
+
+char FindNonWhiteSpace(XMLParseState* pXML) {
+    assert(pXML);
+    for (;;) {
+        const char c = pXML->lpXML[pXML->position];
+        if (c == 0)
+            return 0;
+        ++pXML->position;
+        if (!IsXMLWhiteSpace(c))
+            return c;
+    }
+}
+
+XMLToken ReadXMLToken(XMLParseState* pXML) {
+    assert(pXML);
+    const char first = FindNonWhiteSpace(pXML);
+    if (first == 0)
+        return XMLToken{XMLTokenEndOfText, pXML->lpXML + pXML->position, 0, nullptr};
+
+    const char* start = pXML->lpXML + pXML->position - 1;
+    for (int row = 0; row < kClearTagCount; ++row) {
+        const ClearTag& tag = pXML->clearTags[row];
+        if (StartsWithIgnoringCase(start, tag.opener)) {
+            pXML->position = size_t(start - pXML->lpXML) + std::strlen(tag.opener);
+            return XMLToken{XMLTokenClearOpener, start, 0, &tag};
+        }
+    }
+
+    const char next = start[1];
+    switch (first) {
+    case '<':
+        if (next == '?' || next == '/') {
+            ++pXML->position;
+            return XMLToken{next == '?' ? XMLTokenDeclarationOpener : XMLTokenEndTagOpener, start,
+                            2, nullptr};
+        }
+        return XMLToken{XMLTokenTagOpener, start, 1, nullptr};
+    case '>':
+        return XMLToken{XMLTokenTagCloser, start, 1, nullptr};
+    case '=':
+        return XMLToken{XMLTokenEquals, start, 1, nullptr};
+    case '/':
+        if (next == '>') {
+            ++pXML->position;
+            return XMLToken{XMLTokenSelfCloser, start, 2, nullptr};
+        }
+        return ReadWord(pXML, start);
+    case '"':
+    case '\'': {
+        const char* partner = start + 1;
+        while (*partner && *partner != first && *partner != '<')
+            ++partner;
+        if (*partner != first)
+            return ReadWord(pXML, start);
+        XMLToken token{XMLTokenQuotedString, start, size_t(partner - start) + 1, nullptr};
+        const char* after = partner + 1;
+        while (IsXMLWhiteSpace(*after))
+            ++after;
+        pXML->position = size_t(after - pXML->lpXML);
+        return token;
+    }
+    default:
+        return ReadWord(pXML, start);
+    }
+}
+
+void FindEndOfText(const char* lpszToken, size_t* pcbText) {
+    assert(lpszToken && pcbText);
+    size_t length = *pcbText;
+    while (length > 0 && IsXMLWhiteSpace(lpszToken[length - 1]))
+        --length;
+    assert(length > 0 && "cbText >= 0");
+    *pcbText = length;
+}
+
+bool MatchTagName(const std::optional<std::string>& name, const char* text) {
+    if (!name)
+        return false;
+    const size_t length = name->size();
+    for (size_t i = 0; i < length; ++i) {
+        // A NUL in `text` differs from every name byte, so the loop never passes it.
+        if (LowerASCII(text[i]) != LowerASCII((*name)[i]))
+            return false;
+    }
+    const char after = text[length];
+    return IsXMLWhiteSpace(after) || after == '/' || after == '<' || after == '=' || after == '>';
+}
+
+std::optional<std::string> CopyXMLText(const char* text, size_t length) {
+    if (!text)
+        return std::nullopt;
+    return std::string(text, length);
+}
+
+namespace {
+
+void AppendUTF8(std::string& out, uint32_t code) {
+    if (code < 0x80) {
+        out.push_back(char(code));
+    } else if (code < 0x800) {
+        out.push_back(char(0xC0 | (code >> 6)));
+        out.push_back(char(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(char(0xE0 | (code >> 12)));
+        out.push_back(char(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(char(0xF0 | (code >> 18)));
+        out.push_back(char(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(char(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (code & 0x3F)));
+    }
+}
+
+int DigitValue(char c, int base) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (base == 16) {
+        const char lower = LowerASCII(c);
+        if (lower >= 'a' && lower <= 'f')
+            return lower - 'a' + 10;
+    }
+    return -1;
+}
+
+// A numeric character reference "&#NNN;" or "&#xHHH;" within `available` bytes from `p` (on the
+// "&"). Returns its length, or 0 when it is not one or names no valid code point.
+size_t ReadNumericReference(const char* p, size_t available, uint32_t* code) {
+    size_t i = 2;
+    if (available < 4 || p[1] != '#')
+        return 0;
+    int base = 10;
+    if (p[i] == 'x' || p[i] == 'X') {
+        base = 16;
+        ++i;
+    }
+    const size_t digits = i;
+    uint32_t value = 0;
+    int digit = 0;
+    while (i < available && (digit = DigitValue(p[i], base)) >= 0) {
+        // Clamped just above the last code point, so long digit runs cannot overflow.
+        value = std::min<uint32_t>(value * uint32_t(base) + uint32_t(digit), 0x110000);
+        ++i;
+    }
+    if (i == digits || i >= available || p[i] != ';')
+        return 0;
+    if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *code = value;
+    return i + 1;
+}
+
+struct NamedEntity {
+    const char* name; // after the "&", ";" included
+    char byte;
+};
+constexpr NamedEntity kNamedEntities[] = {
+    {"lt;", '<'}, {"gt;", '>'}, {"amp;", '&'}, {"apos;", '\''}, {"quot;", '"'},
+};
+
+} // namespace
+
+std::optional<std::string> DecodeXMLEntities(const char* text, long length) {
+    if (!text)
+        return std::nullopt;
+    std::string out;
+    if (length <= 0)
+        return out;
+    const size_t end = size_t(length);
+    out.reserve(end);
+    size_t i = 0;
+    while (i < end && text[i]) {
+        if (text[i] == '&') {
+            const size_t available = end - i;
+            bool decoded = false;
+            for (const NamedEntity& entity : kNamedEntities) {
+                const size_t size = std::strlen(entity.name) + 1;
+                if (size <= available && StartsWithIgnoringCase(text + i + 1, entity.name)) {
+                    out.push_back(entity.byte);
+                    i += size;
+                    decoded = true;
+                    break;
+                }
+            }
+            if (decoded)
+                continue;
+            uint32_t code = 0;
+            if (const size_t size = ReadNumericReference(text + i, available, &code)) {
+                AppendUTF8(out, code);
+                i += size;
+                continue;
+            }
+            // Any other reference is kept as written: routers send names we do not know.
+        }
+        out.push_back(text[i]);
+        ++i;
+    }
+    return out;
+}
+
+int ReadClearSection(XMLNodeRecord* node, XMLParseState* pXML, const ClearTag* row) {
+    const char* from = pXML->lpXML + pXML->position;
+    const char* closer = std::strstr(from, row->closer);
+    if (!closer) {
+        pXML->error = XMLErrorUnmatchedEndTag;
+        return 0;
+    }
+    AppendClear(node, CopyXMLText(from, size_t(closer - from)), row->opener, row->closer);
+    pXML->position = size_t(closer - pXML->lpXML) + std::strlen(row->closer);
+    return 1;
+}
+
+namespace {
+
+void FlushText(XMLNodeRecord* node, const char*& textStart, const char* end, bool decode) {
+    if (!textStart)
+        return;
+    size_t length = size_t(end - textStart);
+    FindEndOfText(textStart, &length);
+    AppendText(node, decode ? DecodeXMLEntities(textStart, long(length))
+                            : CopyXMLText(textStart, length));
+    textStart = nullptr;
+}
+
+int Fail(XMLParseState* pXML, int32_t code) {
+    pXML->error = code;
+    return 0;
+}
+
+} // namespace
+
+int ParseXMLElement(XMLNodeRecord* node, XMLParseState* pXML, int depth) {
+    assert(pXML);
+    enum class Attribute { ExpectName, HoldingName, ExpectValue };
+    bool insideTag = true;
+    if (pXML->first) {
+        pXML->first = 0;
+        insideTag = false;
+    }
+    Attribute attribute = Attribute::ExpectName;
+    const char* textStart = nullptr;
+    const char* attributeName = nullptr;
+    size_t attributeNameLength = 0;
+
+    for (;;) {
+        const XMLToken token = ReadXMLToken(pXML);
+        if (token.kind == XMLTokenEndOfText)
+            return 0;
+
+        if (insideTag) {
+            switch (attribute) {
+            case Attribute::ExpectName:
+                if (token.kind == XMLTokenWord) {
+                    attributeName = token.start;
+                    attributeNameLength = token.length;
+                    attribute = Attribute::HoldingName;
+                } else if (token.kind == XMLTokenTagCloser) {
+                    insideTag = false;
+                } else if (token.kind == XMLTokenSelfCloser) {
+                    TrimNodeArrays(node);
+                    return 1;
+                } else {
+                    return Fail(pXML, XMLErrorUnexpectedToken);
+                }
+                continue;
+            case Attribute::HoldingName:
+                if (token.kind == XMLTokenWord) {
+                    AppendAttribute(node, CopyXMLText(attributeName, attributeNameLength),
+                                    std::nullopt);
+                    attributeName = token.start;
+                    attributeNameLength = token.length;
+                } else if (token.kind == XMLTokenEquals) {
+                    attribute = Attribute::ExpectValue;
+                } else if (token.kind == XMLTokenTagCloser || token.kind == XMLTokenSelfCloser) {
+                    size_t length = attributeNameLength;
+                    if (node->declaration && attributeName[length - 1] == '?')
+                        --length;
+                    if (length > 0)
+                        AppendAttribute(node, CopyXMLText(attributeName, length), std::nullopt);
+                    attribute = Attribute::ExpectName;
+                    if (token.kind == XMLTokenSelfCloser) {
+                        TrimNodeArrays(node);
+                        return 1;
+                    }
+                    insideTag = false;
+                } else {
+                    return Fail(pXML, XMLErrorUnexpectedToken);
+                }
+                continue;
+            case Attribute::ExpectValue:
+                if (token.kind == XMLTokenWord || token.kind == XMLTokenQuotedString) {
+                    const char* value = token.start;
+                    size_t length = token.length;
+                    if (token.kind == XMLTokenQuotedString) {
+                        ++value;
+                        length -= 2;
+                    } else if (node->declaration && value[length - 1] == '?') {
+                        --length;
+                    }
+                    AppendAttribute(node, CopyXMLText(attributeName, attributeNameLength),
+                                    DecodeXMLEntities(value, long(length)));
+                    attribute = Attribute::ExpectName;
+                    continue;
+                }
+                return Fail(pXML, XMLErrorUnexpectedToken);
+            }
+        }
+
+        switch (token.kind) {
+        case XMLTokenWord:
+        case XMLTokenQuotedString:
+        case XMLTokenEquals:
+            if (!textStart)
+                textStart = token.start;
+            break;
+        case XMLTokenTagOpener:
+        case XMLTokenDeclarationOpener: {
+            FlushText(node, textStart, token.start, false);
+            const XMLToken name = ReadXMLToken(pXML);
+            if (name.kind != XMLTokenWord)
+                return Fail(pXML, XMLErrorMissingStartTagName);
+            if (depth >= kXMLMaxDepth)
+                return Fail(pXML, XMLErrorUnexpectedToken);
+            const XMLNode child = AppendChild(node, CopyXMLText(name.start, name.length),
+                                              token.kind == XMLTokenDeclarationOpener ? 1 : 0);
+            if (!ParseXMLElement(child.record(), pXML, depth + 1))
+                return 0;
+            if (pXML->pendingEndTagLength) {
+                if (!node->name)
+                    return Fail(pXML, XMLErrorUnmatchedEndTag);
+                if (MatchTagName(node->name, pXML->pendingEndTag)) {
+                    pXML->pendingEndTag = nullptr;
+                    pXML->pendingEndTagLength = 0;
+                }
+                return 1;
+            }
+            textStart = nullptr;
+            break;
+        }
+        case XMLTokenEndTagOpener: {
+            FlushText(node, textStart, token.start, true);
+            const XMLToken name = ReadXMLToken(pXML);
+            if (name.kind != XMLTokenWord)
+                return Fail(pXML, XMLErrorMissingEndTagName);
+            if (ReadXMLToken(pXML).kind != XMLTokenTagCloser)
+                return Fail(pXML, XMLErrorMissingEndTagName);
+            if (!MatchTagName(node->name, name.start)) {
+                pXML->error = XMLWarningUnmatchedEndTag;
+                pXML->pendingEndTag = name.start;
+                pXML->pendingEndTagLength = name.length;
+                if (!pXML->warned) {
+                    pXML->warned = true;
+                    pXML->warningPosition = pXML->position;
+                }
+            }
+            TrimNodeArrays(node);
+            return 1;
+        }
+        case XMLTokenClearOpener:
+            FlushText(node, textStart, token.start, false);
+            if (!ReadClearSection(node, pXML, token.clearTag))
+                return 0;
+            break;
+        default:
+            return Fail(pXML, XMLErrorUnexpectedToken);
+        }
+    }
+}
+
+void CountLinesAndColumns(const char* lpXML, size_t position, int32_t* line, int32_t* column) {
+    assert(lpXML);
+    int32_t l = 1;
+    int32_t c = 1;
+    for (size_t i = 0; i < position; ++i) {
+        const char ch = lpXML[i];
+        assert(ch && "ch");
+        if (ch == '\n') {
+            ++l;
+            c = 1;
+        } else {
+            ++c;
+        }
+    }
+    *line = l;
+    *column = c;
+}
+
+XMLNode FindFirstTag(const XMLNode& root, const char* tag) {
+    const XMLNodeRecord* container = root.record();
+    XMLNodeRecord* last = nullptr;
+    int index = 0;
+    while (container && index < container->childCount) {
+        XMLNodeRecord* child = container->children[size_t(index)];
+        last = child;
+        if (child->name && EqualsIgnoringCase(*child->name, tag))
+            return XMLNode(child);
+        if (child->declaration) {
+            container = child;
+            index = 0;
+        } else {
+            ++index;
+        }
+    }
+    // A SOAP answer's "s:Envelope" is found here, as the last element looked at.
+    return last ? XMLNode(last) : XMLNode::emptyNode();
+}
+
+namespace {
+
+struct ParseOutcome {
+    XMLNode node;
+    size_t warningPosition = 0;
+    bool warned = false;
+};
+
+ParseOutcome RunParse(const char* text, const char* tag, XMLParseReport* report) {
+    ParseOutcome outcome;
+    if (!text) {
+        if (report)
+            *report = XMLParseReport{XMLErrorNoElements, 0, 0};
+        return outcome;
+    }
+    XMLNode root = NewRootNode();
+    XMLParseState state;
+    state.lpXML = text;
+    ParseXMLElement(root.record(), &state);
+
+    if (state.error <= XMLWarningUnmatchedEndTag)
+        outcome.node = (tag && *tag) ? FindFirstTag(root, tag) : root;
+    if (report) {
+        report->error = state.error;
+        if (state.error > XMLWarningUnmatchedEndTag)
+            CountLinesAndColumns(text, state.position, &report->line, &report->column);
+    }
+    outcome.warned = state.warned;
+    outcome.warningPosition = state.warningPosition;
+    return outcome;
+}
+
+} // namespace
+
+XMLNode ParseXMLText(const char* text, const char* tag, XMLParseReport* report) {
+    return RunParse(text, tag, report).node;
+}
+
 XMLNode ParseXMLText(const std::string& text, const char* tag, XMLParseReport* report) {
     return ParseXMLText(text.c_str(), tag, report);
 }
-XMLNode ParseXMLFile(const char*, const char*, XMLParseReport*) {
-    return XMLNode();
+
+namespace {
+
+// The whole file with a NUL after it, or none when it cannot be read.
+std::optional<std::string> ReadWholeFile(const char* path) {
+    FILE* file = path ? std::fopen(path, "rb") : nullptr;
+    if (!file)
+        return std::nullopt;
+    std::optional<std::string> data;
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        size = std::ftell(file);
+    // Sizes are held in 32 bits; a larger file is treated as unreadable.
+    if (size >= 0 && size < 0x7FFFFFFF && std::fseek(file, 0, SEEK_SET) == 0) {
+        data.emplace(size_t(size), '\0');
+        data->resize(std::fread(data->data(), 1, size_t(size), file));
+    }
+    std::fclose(file);
+    return data;
 }
-XMLNode OpenXMLFileOrExit(const char*, const char*) {
-    return XMLNode();
+
+} // namespace
+
+XMLNode ParseXMLFile(const char* path, const char* tag, XMLParseReport* report) {
+    const std::optional<std::string> data = ReadWholeFile(path);
+    if (!data) {
+        if (report)
+            *report = XMLParseReport{XMLErrorFileNotFound, 0, 0};
+        return XMLNode::emptyNode();
+    }
+    return ParseXMLText(data->c_str(), tag, report);
 }
-const char* XMLErrorText(int) {
-    return "Unknown";
+
+XMLNode OpenXMLFileOrExit(const char* path, const char* tag) {
+    XMLParseReport report;
+    ParseOutcome outcome;
+    const std::optional<std::string> data = ReadWholeFile(path);
+    if (!data)
+        report = XMLParseReport{XMLErrorFileNotFound, 0, 0};
+    else
+        outcome = RunParse(data->c_str(), tag, &report);
+    if (report.error == XMLErrorNone)
+        return outcome.node;
+    // The warning carries no place of its own: give where the first unmatched end tag ended.
+    if (report.error == XMLWarningUnmatchedEndTag && data && outcome.warned)
+        CountLinesAndColumns(data->c_str(), outcome.warningPosition, &report.line, &report.column);
+    std::printf("XML Parsing error inside file '%s'.\nError: %s\nAt line %i, column %i.\n",
+                path ? path : "", XMLErrorText(report.error), report.line, report.column);
+    if (report.error == XMLErrorFirstTagNotFound)
+        std::printf("Tag is '%s'.\n", tag ? tag : "");
+    std::fflush(stdout);
+    std::exit(255);
 }
-bool IsEmptyNode(const XMLNode& node) {
-    return node.record() == nullptr;
-}
-int ChildCount(const XMLNode&) {
-    return 0;
-}
-int TextCount(const XMLNode&) {
-    return 0;
-}
-int AttributeCount(const XMLNode&) {
-    return 0;
-}
-int ClearCount(const XMLNode&) {
-    return 0;
-}
-int ContentCount(const XMLNode&) {
-    return 0;
-}
-const std::string* NodeName(const XMLNode&) {
-    return nullptr;
-}
-int IsDeclarationNode(const XMLNode&) {
-    return 0;
-}
-XMLNode ChildAt(const XMLNode&, int) {
-    return XMLNode();
-}
-const std::string* TextAt(const XMLNode&, int) {
-    return nullptr;
-}
-std::string TextAtOrEmpty(const XMLNode&, int) {
-    return {};
-}
-int CountChildrenNamed(const XMLNode&, std::string_view) {
-    return 0;
-}
-XMLNode FindChildNamed(const XMLNode&, std::string_view, int*) {
-    return XMLNode();
-}
-XMLNode ChildNamedAt(const XMLNode&, std::string_view, int) {
-    return XMLNode();
-}
-const std::string* FindAttributeNamed(const XMLNode&, std::string_view, int*) {
-    return nullptr;
-}
-const std::string* AttributeNamedAt(const XMLNode&, std::string_view, int) {
-    return nullptr;
-}
-int HasAttribute(const XMLNode&, std::string_view) {
-    return 0;
-}
-const AttributePair& AttributeAt(const XMLNode&, int) {
-    static const AttributePair none;
-    return none;
-}
-const ClearSection& ClearAt(const XMLNode&, int) {
-    static const ClearSection none;
-    return none;
-}
-XMLContentItem ContentAt(const XMLNode&, int) {
-    return {};
-}
-XMLNode NewRootNode() {
-    return XMLNode();
-}
-std::optional<std::string> createXMLString(const XMLNode&, int, int* size) {
-    if (size)
-        *size = 0;
-    return std::nullopt;
-}
-int CreateXMLStringR(const XMLNodeRecord*, char*, int) {
-    return 0;
-}
-char* EncodeXMLEntities(char* destination, const char*) {
-    destination[0] = 0;
-    return destination;
-}
-std::string EncodeXMLEntities(std::string_view) {
-    return {};
-}
-const char* EncodeXMLEntities(std::string_view, std::string& buffer) {
-    return buffer.c_str();
-}
-int EncodedXMLLength(std::string_view) {
-    return 0;
+
+const char* XMLErrorText(int code) {
+    static const char* const messages[] = {
+        "No error",
+        "Warning: Unmatched end tag",
+        "Error: No XML data",
+        "Error: First token not start tag",
+        "Error: Missing start tag name",
+        "Error: Missing end tag name",
+        "Error: Unmatched quote",
+        "Error: Unmatched end tag",
+        "Error: Unexpected token found",
+        "Error: Invalid tag found",
+        "Error: No elements found",
+        "Error: File not found",
+        "Error: First Tag not found",
+    };
+    if (code < 0 || code >= int(sizeof messages / sizeof messages[0]))
+        return "Unknown";
+    return messages[code];
 }

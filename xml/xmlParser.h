@@ -26,6 +26,12 @@ class XMLNode {
     XMLNode& operator=(XMLNode&& other) noexcept;
     ~XMLNode();
 
+    // Takes over a reference the caller already holds.
+    static XMLNode adopt(XMLNodeRecord* record) noexcept {
+        XMLNode node;
+        node.record_ = record;
+        return node;
+    }
     XMLNodeRecord* record() const noexcept { return record_; }
     // A copy of the process-wide empty node.
     static XMLNode emptyNode() noexcept { return XMLNode(); }
