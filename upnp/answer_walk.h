@@ -1,0 +1,30 @@
+#pragma once
+
+#include "xmlParser.h"
+
+#include <string>
+
+namespace upnp_detail {
+
+// Walks a reading action's answer down to the out-arguments of its response element. The
+// first missing element is remembered as the failure text that the client reports.
+class AnswerWalk {
+  public:
+    AnswerWalk(const std::string& answer, const std::string& action);
+
+    bool ok() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+
+    // The first text of the out-argument, empty when it has none. Once an argument is missing
+    // the walk stops: later calls give the empty text and keep the first failure.
+    std::string argument(const char* name);
+
+  private:
+    bool missing(const XMLNode& node, const std::string& label);
+
+    XMLNode envelope_;
+    XMLNode response_;
+    std::string error_;
+};
+
+} // namespace upnp_detail

@@ -1,0 +1,101 @@
+#include "UpnpNat.h"
+#include "wire_text.h"
+
+#include "xmlParser.h"
+
+namespace {
+
+const char kWanDeviceType[] = "urn:schemas-upnp-org:device:WANDevice:1";
+const char kWanConnectionDeviceType[] = "urn:schemas-upnp-org:device:WANConnectionDevice:1";
+
+bool has_text(const XMLNode& node, const std::string& text) {
+    const std::string* first = TextAt(node, 0);
+    return first != nullptr && *first == text;
+}
+
+// The first "device" child of `parent` whose first deviceType reads `type` exactly.
+XMLNode device_of_type(const XMLNode& parent, const char* type) {
+    const int count = CountChildrenNamed(parent, "device");
+    for (int i = 0; i < count; ++i) {
+        const XMLNode device = ChildNamedAt(parent, "device", i);
+        if (has_text(ChildNamedAt(device, "deviceType", 0), type))
+            return device;
+    }
+    return XMLNode();
+}
+
+} // namespace
+
+bool UpnpNat::parse_description() {
+    const auto failed = [this](const char* text) {
+        close_tcp();
+        return fail(text);
+    };
+
+    const XMLNode root = ParseXMLText(description, "root");
+    if (IsEmptyNode(root))
+        return failed("The device descripe XML file is not a valid XML file. Cann't find root "
+                      "element.\n");
+
+    const std::string* url_base = TextAt(ChildNamedAt(root, "URLBase", 0), 0);
+    if (url_base != nullptr) {
+        base_URL = *url_base;
+    } else {
+        const std::size_t slash =
+            describe_url.size() > 7 ? describe_url.find('/', 7) : std::string::npos;
+        if (slash == std::string::npos)
+            return failed("Fail to get base_URL from XMLNode \"URLBase\" or describe_url.\n");
+        base_URL = describe_url.substr(0, slash);
+    }
+
+    const XMLNode gateway = device_of_type(root, upnp_wire::kGatewayDeviceType);
+    if (IsEmptyNode(gateway))
+        return failed("Fail to find device "
+                      "\"urn:schemas-upnp-org:device:InternetGatewayDevice:1 \"\n");
+    const std::string* name = TextAt(ChildNamedAt(gateway, "friendlyName", 0), 0);
+    if (name != nullptr)
+        friendly_name = *name;
+
+    const XMLNode gateway_list = ChildNamedAt(gateway, "deviceList", 0);
+    if (IsEmptyNode(gateway_list))
+        return failed(" Fail to find deviceList of device "
+                      "\"urn:schemas-upnp-org:device:InternetGatewayDevice:1 \"\n");
+    const XMLNode wan = device_of_type(gateway_list, kWanDeviceType);
+    if (IsEmptyNode(wan))
+        return failed("Fail to find device \"urn:schemas-upnp-org:device:WANDevice:1 \"\n");
+    const XMLNode wan_list = ChildNamedAt(wan, "deviceList", 0);
+    if (IsEmptyNode(wan_list))
+        return failed(" Fail to find deviceList of device "
+                      "\"urn:schemas-upnp-org:device:WANDevice:1 \"\n");
+    const XMLNode connection = device_of_type(wan_list, kWanConnectionDeviceType);
+    if (IsEmptyNode(connection))
+        return failed(
+            "Fail to find device \"urn:schemas-upnp-org:device:WANConnectionDevice:1\"\n");
+    const XMLNode services = ChildNamedAt(connection, "serviceList", 0);
+    if (IsEmptyNode(services))
+        return failed(" Fail to find serviceList of device "
+                      "\"urn:schemas-upnp-org:device:WANDevice:1 \"\n");
+
+    int position = 0;
+    for (;;) {
+        const XMLNode service = FindChildNamed(services, "service", &position);
+        if (IsEmptyNode(service))
+            break;
+        const std::string* type = TextAt(FindChildNamed(service, "serviceType"), 0);
+        if (type == nullptr || (*type != SERVICE_WANIP && *type != SERVICE_WANPPP))
+            continue;
+        // A service without a control URL cannot be driven; a later one of the right type may.
+        const std::string* control = TextAt(FindChildNamed(service, "controlURL"), 0);
+        if (control == nullptr || control->empty())
+            continue;
+        service_type = *type;
+        control_url = *control;
+        if (control_url.find("http://") == std::string::npos &&
+            control_url.find("HTTP://") == std::string::npos)
+            control_url = base_URL + control_url;
+        close_tcp();
+        status = STATUS_SERVICE_SELECTED;
+        return true;
+    }
+    return failed("can't find  \" SERVICE_WANIP \" or \" SERVICE_WANPPP \" service.\n");
+}

@@ -1,0 +1,143 @@
+#include "UpnpNat.h"
+#include "socket_util.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace upnp_detail;
+
+namespace {
+
+constexpr std::size_t kChunkSize = 102400;
+
+// One bounded connection attempt: a socket whose connect has not finished within the limit
+// is given up, so an unreachable gateway costs at most `timeout_ms` per attempt.
+int connect_once(const sockaddr_in& destination, int timeout_ms) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    set_nonblocking(fd, true);
+    int r = ::connect(fd, reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+    if (r != 0 && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        do {
+            r = ::poll(&p, 1, timeout_ms);
+        } while (r < 0 && errno == EINTR);
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (r == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0)
+            r = 0;
+        else
+            r = -1;
+    }
+    if (r != 0) {
+        ::close(fd);
+        return -1;
+    }
+    set_nonblocking(fd, false);
+    return fd;
+}
+
+} // namespace
+
+bool UpnpNat::tcp_connect(const std::string& host, uint16_t port) {
+    // A socket that no exchange closed (a rejected description, a failed walk) is not read
+    // again; dropping it here keeps descriptors from piling up over many searches.
+    close_tcp();
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(port);
+    // Only a dotted-decimal address is taken; a name is never looked up, so it fails at once.
+    if (::inet_pton(AF_INET, host.c_str(), &destination.sin_addr) == 1) {
+        for (int attempt = 1; attempt <= connect_tries; ++attempt) {
+            if (attempt >= 2)
+                pause_ms(timings.connect_pause_ms);
+            const int fd = connect_once(destination, timings.connect_timeout_ms);
+            if (fd >= 0) {
+                tcp_socket = fd;
+                status = STATUS_CONNECTED;
+                return true;
+            }
+        }
+    }
+    char text[512];
+    std::snprintf(text, sizeof text, "Fail to connect to %s:%i (using TCP)\n", host.c_str(),
+                  static_cast<int>(port));
+    return fail(text);
+}
+
+std::string UpnpNat::receive_until(const std::string& marker, int max_tries) {
+    return receive_answer(marker, max_tries, Echo::none);
+}
+
+// Each attempt waits up to `read_wait_ms` for data and takes whatever has arrived, so a prompt
+// router is heard at once while a silent one still gets `max_tries` waits. The loop ends at
+// the marker (found in everything collected, across chunk boundaries), at the peer's close,
+// or when the time of `max_tries` waits is spent.
+std::string UpnpNat::receive_answer(const std::string& marker, int max_tries, Echo echo) {
+    std::string response;
+    if (tcp_socket < 0 || max_tries <= 0)
+        return response;
+    set_nonblocking(tcp_socket, true);
+    std::vector<char> buffer(kChunkSize + 1, '\0');
+    std::size_t received = 0;
+    bool too_large = false;
+
+    using clock = std::chrono::steady_clock;
+    const auto deadline =
+        clock::now() + std::chrono::milliseconds(static_cast<long long>(timings.read_wait_ms) *
+                                                 static_cast<long long>(max_tries));
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        if (left <= 0)
+            break;
+        const int wait =
+            static_cast<int>(left < timings.read_wait_ms ? left : timings.read_wait_ms);
+        if (!wait_readable(tcp_socket, wait)) {
+            // An attempt that brought nothing.
+            if (echo == Echo::chunks)
+                std::printf("the buff is %s\n", "");
+            else if (echo == Echo::marks)
+                std::printf("cccccccccccccccccccc\n");
+            std::fflush(stdout);
+            continue;
+        }
+        const ssize_t n = ::recv(tcp_socket, buffer.data(), kChunkSize, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            continue;
+        if (n <= 0)
+            break; // the peer has closed the connection, or it broke
+        received += static_cast<std::size_t>(n);
+        if (received > kAnswerCap) {
+            too_large = true;
+            break;
+        }
+        buffer[static_cast<std::size_t>(n)] = '\0';
+        // A zero byte ends the text of its chunk.
+        const std::size_t length = std::strlen(buffer.data());
+        const std::size_t search_from =
+            response.size() >= marker.size() ? response.size() - marker.size() + 1 : 0;
+        response.append(buffer.data(), length);
+        if (echo == Echo::chunks)
+            std::printf("the buff is %s\n", buffer.data());
+        const bool done =
+            !marker.empty() && response.find(marker, search_from) != std::string::npos;
+        if (!done && echo == Echo::marks)
+            std::printf("cccccccccccccccccccc\n");
+        std::fflush(stdout);
+        if (done)
+            break;
+    }
+    if (too_large)
+        response.clear();
+    return response;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+// The texts the client exchanges with a gateway, built and read without any socket, so that
+// tests and the fuzzer reach them directly.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace upnp_wire {
+
+// The one M-SEARCH datagram of a discovery (133 bytes).
+inline constexpr char kSearchRequest[] =
+    "M-SEARCH * HTTP/1.1\r\n"
+    "HOST:239.255.255.250:1900\r\n"
+    "ST:urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
+    "Man:\"ssdp:discover\"\r\n"
+    "MX:3\r\n"
+    "\r\n";
+// The device type a gateway must announce and describe.
+inline constexpr char kGatewayDeviceType[] = "urn:schemas-upnp-org:device:InternetGatewayDevice:1";
+
+// The description URL of an SSDP answer: the value of its LOCATION header (name in any case);
+// an answer without one falls back to the first "http://" of the whole answer. The URL runs to
+// the first carriage return; an answer whose URL has none gives false.
+bool description_url_of(const std::string& answer, std::string& url);
+
+std::string description_request(const std::string& path, const std::string& host, int port);
+
+std::string soap_envelope(const std::string& action, const std::string& service_type,
+                          const std::string& arguments);
+std::string soap_header(const std::string& path, const std::string& host, unsigned port,
+                        const std::string& service_type, const std::string& action,
+                        std::size_t envelope_length);
+
+// True when the answer's HTTP status line carries the code 200.
+bool http_status_is_200(const std::string& answer);
+
+// The errorCode and errorDescription of a SOAP fault's UPnPError detail; false when the
+// answer holds none (then both outputs are left as they were).
+bool upnp_error_of(const std::string& answer, int& code, std::string& description);
+
+// Text made safe to stand between the tags of a SOAP argument.
+std::string xml_escaped(const std::string& text);
+
+} // namespace upnp_wire
