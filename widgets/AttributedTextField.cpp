@@ -88,8 +88,10 @@ QSize AttributedTextField::sizeHint() const {
 QSize AttributedTextField::minimumSizeHint() const {
     if (isScrollable())
         return sizeHint();
+    // Narrow enough to give way in a layout; the height stays that of the preferred width, so
+    // that a window does not open tall enough for a text wrapped after every word.
     const int width = fontMetrics().averageCharWidth() * 8 + chrome(*this).width();
-    return QSize(width, heightForWidth(width));
+    return QSize(width, sizeHint().height());
 }
 
 bool AttributedTextField::hasHeightForWidth() const {

@@ -66,6 +66,8 @@ void appendAttributedString(QTextDocumentFragment& target, const QTextDocumentFr
     QTextCursor cursor(&doc);
     cursor.insertFragment(target);
     cursor.movePosition(QTextCursor::End);
+    // A fragment made from plain text takes the cursor's format, which would continue a link.
+    cursor.setCharFormat(QTextCharFormat());
     cursor.insertFragment(tail);
     target = QTextDocumentFragment(&doc);
 }
