@@ -34,7 +34,8 @@ TEST(XMLNodeHandle, AssignmentReleasesOldRecordAndReferencesNewOne) {
     holder = b;
     EXPECT_EQ(a.record()->refCount, 1);
     EXPECT_EQ(b.record()->refCount, 2);
-    holder = holder;
+    const XMLNode& same = holder;
+    holder = same;
     EXPECT_EQ(b.record()->refCount, 2);
     holder = XMLNode::emptyNode();
     EXPECT_EQ(b.record()->refCount, 1);
