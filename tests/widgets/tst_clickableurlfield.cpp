@@ -82,6 +82,12 @@ qreal midLine(const DSClickableURLTextField& field) {
     return field.drawingRect().top() + QFontMetricsF(testFont()).height() / 2;
 }
 
+// Points of the unmargined test field, named by the text before them on the line.
+QPointF at(const QString& before) {
+    const QFontMetricsF metrics(testFont());
+    return QPointF(2.0 + metrics.horizontalAdvance(before) + 1, metrics.height() / 2);
+}
+
 bool isLinkBlue(QRgb pixel) {
     return qBlue(pixel) > 150 && qRed(pixel) < 110 && qGreen(pixel) < 110;
 }
@@ -131,22 +137,16 @@ class ClickableURLFieldTest : public QObject {
     void init() { QApplication::clipboard()->clear(); }
 
     // Clicks.
-    void pressAndReleaseOnOneLinkOpensIt();
-    void pressOnOneLinkAndReleaseOnAnotherOpensNothing();
-    void releaseOutsideEveryLinkOpensNothing();
-    void pressOutsideAndReleaseOnLinkOpensNothing();
+    void pressAndRelease_data();
+    void pressAndRelease();
     void adjacentLinksAreSeparateLinks();
-    void otherButtonsOpenNothing();
-    void safariTargetOpensAsHttp();
     void clicksBeforeTheFirstPassOpenNothing();
     void firstCharacterOfALinkIsFoundInsideAMargin();
     void pointOutsideTheDrawingAreaIsNoLink();
 
     // The delegate.
-    void delegateAnsweringTrueKeepsTheLink();
-    void delegateAnsweringFalseLetsTheLinkOpen();
-    void delegateWithoutTheMethodLetsTheLinkOpen();
-    void destroyedDelegateLetsTheLinkOpen();
+    void delegate_data();
+    void delegate();
 
     // The copy menu and the clipboard.
     void noMenuWhileCopyingIsOff();
@@ -175,46 +175,40 @@ class ClickableURLFieldTest : public QObject {
     void fieldStartsNotSelectableAndWithoutCopying();
 };
 
-void ClickableURLFieldTest::pressAndReleaseOnOneLinkOpensIt() {
-    RecordingOpener opener;
-    auto field = makeField(threeLinks());
-    field->resetCursorRects();
-    click(field.get(), QPointF(xOf(*field, "alpha and ") + 5, midLine(*field)));
-    QCOMPARE(opener.opened, QList<QUrl>{urlB});
+void ClickableURLFieldTest::pressAndRelease_data() {
+    QTest::addColumn<QPointF>("pressed");
+    QTest::addColumn<QPointF>("released");
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<QList<QUrl>>("opened");
+    const Qt::MouseButton left = Qt::LeftButton;
+    QTest::newRow("same link") << at("alpha and ") << at("alpha and be") << left
+                               << QList<QUrl>{urlB};
+    QTest::newRow("safari target")
+        << at("alpha and beta or v") << at("alpha and beta or v") << left
+        << QList<QUrl>{QUrl("http://www.example.com/network-product.php")};
+    QTest::newRow("one link to another") << at("a") << at("alpha and b") << left << QList<QUrl>{};
+    QTest::newRow("link to plain text") << at("a") << at("alpha a") << left << QList<QUrl>{};
+    QTest::newRow("link to past the text") << at("a") << QPointF(390, 8) << left << QList<QUrl>{};
+    QTest::newRow("link to below the line")
+        << at("a") << QPointF(at("a").x(), 38) << left << QList<QUrl>{};
+    QTest::newRow("plain text to link") << at("alpha a") << at("a") << left << QList<QUrl>{};
+    QTest::newRow("right button") << at("a") << at("a") << Qt::RightButton << QList<QUrl>{};
+    QTest::newRow("middle button") << at("a") << at("a") << Qt::MiddleButton << QList<QUrl>{};
 }
 
-void ClickableURLFieldTest::pressOnOneLinkAndReleaseOnAnotherOpensNothing() {
+void ClickableURLFieldTest::pressAndRelease() {
+    QFETCH(QPointF, pressed);
+    QFETCH(QPointF, released);
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(QList<QUrl>, opened);
     RecordingOpener opener;
     auto field = makeField(threeLinks());
     field->resetCursorRects();
-    press(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    release(field.get(), QPointF(xOf(*field, "alpha and b"), midLine(*field)));
-    QVERIFY(opener.opened.isEmpty());
-    // A later click is judged on its own press.
-    release(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    QVERIFY(opener.opened.isEmpty());
-}
-
-void ClickableURLFieldTest::releaseOutsideEveryLinkOpensNothing() {
-    RecordingOpener opener;
-    auto field = makeField(threeLinks());
-    field->resetCursorRects();
-    press(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    release(field.get(), QPointF(xOf(*field, "alpha a"), midLine(*field)));
-    press(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    release(field.get(), QPointF(390, midLine(*field))); // past the end of the text
-    press(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    release(field.get(), QPointF(xOf(*field, "a"), 38)); // below the line
-    QVERIFY(opener.opened.isEmpty());
-}
-
-void ClickableURLFieldTest::pressOutsideAndReleaseOnLinkOpensNothing() {
-    RecordingOpener opener;
-    auto field = makeField(threeLinks());
-    field->resetCursorRects();
-    press(field.get(), QPointF(xOf(*field, "alpha a"), midLine(*field)));
-    release(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    QVERIFY(opener.opened.isEmpty());
+    press(field.get(), pressed, button);
+    release(field.get(), released, button);
+    // A release is judged on its own press only, never on an earlier one.
+    release(field.get(), pressed, button);
+    QCOMPARE(opener.opened, opened);
 }
 
 void ClickableURLFieldTest::adjacentLinksAreSeparateLinks() {
@@ -230,26 +224,6 @@ void ClickableURLFieldTest::adjacentLinksAreSeparateLinks() {
     press(field.get(), QPointF(xOf(*field, "alph"), y));
     release(field.get(), QPointF(xOf(*field, "alphab"), y));
     QVERIFY(opener.opened.isEmpty());
-}
-
-void ClickableURLFieldTest::otherButtonsOpenNothing() {
-    RecordingOpener opener;
-    auto field = makeField(threeLinks());
-    field->resetCursorRects();
-    const QPointF onLink(xOf(*field, "a"), midLine(*field));
-    click(field.get(), onLink, Qt::RightButton);
-    click(field.get(), onLink, Qt::MiddleButton);
-    QVERIFY(opener.opened.isEmpty());
-}
-
-void ClickableURLFieldTest::safariTargetOpensAsHttp() {
-    RecordingOpener opener;
-    auto field = makeField(threeLinks());
-    field->resetCursorRects();
-    const QPointF onVendor(xOf(*field, "alpha and beta or v"), midLine(*field));
-    QCOMPARE(field->urlAtMouse(onVendor), urlVendor);
-    click(field.get(), onVendor);
-    QCOMPARE(opener.opened, QList<QUrl>{QUrl("http://www.example.com/network-product.php")});
 }
 
 void ClickableURLFieldTest::clicksBeforeTheFirstPassOpenNothing() {
@@ -290,65 +264,52 @@ void ClickableURLFieldTest::pointOutsideTheDrawingAreaIsNoLink() {
     QVERIFY(field->urlAtMouse(QPointF(-3, midLine(*field))).isEmpty());
 }
 
-void ClickableURLFieldTest::delegateAnsweringTrueKeepsTheLink() {
-    RecordingOpener opener;
-    OpenDelegate delegate(true);
-    auto field = makeField(threeLinks());
-    field->setDelegate(&delegate);
-    field->resetCursorRects();
-    click(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    QCOMPARE(delegate.asked, QList<QUrl>{urlA});
-    QCOMPARE(delegate.fields, QList<DSClickableURLTextField*>{field.get()});
-    QVERIFY(opener.opened.isEmpty());
+void ClickableURLFieldTest::delegate_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("answers true") << "true" << true << false;
+    QTest::newRow("answers false") << "false" << true << true;
+    QTest::newRow("without the method") << "plain" << false << true;
+    QTest::newRow("destroyed") << "destroyed" << false << true;
 }
 
-void ClickableURLFieldTest::delegateAnsweringFalseLetsTheLinkOpen() {
-    RecordingOpener opener;
-    OpenDelegate delegate(false);
-    auto field = makeField(threeLinks());
-    field->setDelegate(&delegate);
-    field->resetCursorRects();
-    click(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    QCOMPARE(delegate.asked, QList<QUrl>{urlA});
-    QCOMPARE(opener.opened, QList<QUrl>{urlA});
-}
-
-void ClickableURLFieldTest::delegateWithoutTheMethodLetsTheLinkOpen() {
-    RecordingOpener opener;
-    QObject delegate;
-    auto field = makeField(threeLinks());
-    field->setDelegate(&delegate);
-    field->resetCursorRects();
-    click(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    QCOMPARE(opener.opened, QList<QUrl>{urlA});
-}
-
-void ClickableURLFieldTest::destroyedDelegateLetsTheLinkOpen() {
+void ClickableURLFieldTest::delegate() {
+    QFETCH(QString, kind);
+    QFETCH(bool, asked);
+    QFETCH(bool, opens);
     RecordingOpener opener;
     auto field = makeField(threeLinks());
-    {
-        OpenDelegate delegate(true);
-        field->setDelegate(&delegate);
+    auto delegate = std::make_unique<OpenDelegate>(kind == "true");
+    QObject plainDelegate;
+    field->setDelegate(kind == "plain" ? &plainDelegate : delegate.get());
+    if (kind == "destroyed") {
+        delegate.reset();
+        QVERIFY(!field->delegate());
     }
-    QVERIFY(!field->delegate());
     field->resetCursorRects();
-    click(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
-    QCOMPARE(opener.opened, QList<QUrl>{urlA});
+    click(field.get(), at("a"));
+    QCOMPARE(opener.opened, opens ? QList<QUrl>{urlA} : QList<QUrl>{});
+    if (delegate) {
+        QCOMPARE(delegate->asked, asked ? QList<QUrl>{urlA} : QList<QUrl>{});
+        QCOMPARE(delegate->fields.size(), asked ? 1 : 0);
+        if (asked)
+            QCOMPARE(delegate->fields.first(), field.get());
+    }
 }
 
 void ClickableURLFieldTest::noMenuWhileCopyingIsOff() {
     auto field = makeField(threeLinks());
     field->resetCursorRects();
     QVERIFY(!field->canCopyURLs());
-    QVERIFY(!field->menuForEvent(QPointF(xOf(*field, "a"), midLine(*field))));
+    QVERIFY(!field->menuForEvent(at("a")));
 }
 
 void ClickableURLFieldTest::copyURLMenuOnALink() {
     auto field = makeField(threeLinks());
     field->setCanCopyURLs(true);
     field->resetCursorRects();
-    const std::unique_ptr<QMenu> menu =
-        field->menuForEvent(QPointF(xOf(*field, "alpha and b"), midLine(*field)));
+    const std::unique_ptr<QMenu> menu = field->menuForEvent(at("alpha and b"));
     QVERIFY(menu);
     QCOMPARE(menu->title(), QString("Copy URL"));
     QCOMPARE(menu->actions().size(), 1);
@@ -362,7 +323,7 @@ void ClickableURLFieldTest::noMenuBesideTheLinks() {
     auto field = makeField(threeLinks());
     field->setCanCopyURLs(true);
     field->resetCursorRects();
-    QVERIFY(!field->menuForEvent(QPointF(xOf(*field, "alpha a"), midLine(*field))));
+    QVERIFY(!field->menuForEvent(at("alpha a")));
     QVERIFY(!field->menuForEvent(QPointF(395, midLine(*field))));
     QVERIFY(!field->menuForEvent(QPointF(xOf(*field, "a"), 38)));
 }
@@ -373,8 +334,7 @@ void ClickableURLFieldTest::menuTitleIsTranslated() {
     auto field = makeField(threeLinks());
     field->setCanCopyURLs(true);
     field->resetCursorRects();
-    const std::unique_ptr<QMenu> menu =
-        field->menuForEvent(QPointF(xOf(*field, "a"), midLine(*field)));
+    const std::unique_ptr<QMenu> menu = field->menuForEvent(at("a"));
     QCoreApplication::removeTranslator(&german);
     QVERIFY(menu);
     QCOMPARE(menu->actions().first()->text(), QString("URL kopieren"));
@@ -384,8 +344,7 @@ void ClickableURLFieldTest::copyingPutsURLAndTextOnTheClipboard() {
     auto field = makeField(threeLinks());
     field->setCanCopyURLs(true);
     field->resetCursorRects();
-    const std::unique_ptr<QMenu> menu =
-        field->menuForEvent(QPointF(xOf(*field, "alpha and beta or v"), midLine(*field)));
+    const std::unique_ptr<QMenu> menu = field->menuForEvent(at("alpha and beta or v"));
     QVERIFY(menu);
     menu->actions().first()->trigger();
     const QMimeData* data = QApplication::clipboard()->mimeData();
@@ -551,10 +510,9 @@ void ClickableURLFieldTest::pointerShowsAHandOverLinksOnly() {
     field->resize(400, 40);
     field->setAttributedStringValue(threeLinks());
     field->resetCursorRects();
-    sendMouse(field, QEvent::MouseMove, QPointF(xOf(*field, "al"), midLine(*field)), Qt::NoButton);
+    sendMouse(field, QEvent::MouseMove, at("al"), Qt::NoButton);
     QCOMPARE(field->cursor().shape(), Qt::PointingHandCursor);
-    sendMouse(field, QEvent::MouseMove, QPointF(xOf(*field, "alpha a"), midLine(*field)),
-              Qt::NoButton);
+    sendMouse(field, QEvent::MouseMove, at("alpha a"), Qt::NoButton);
     QVERIFY(!field->testAttribute(Qt::WA_SetCursor));
     QCOMPARE(field->cursor().shape(), Qt::ArrowCursor);
 }
@@ -566,7 +524,7 @@ void ClickableURLFieldTest::shownFieldRunsItsFirstPassByItself() {
     QVERIFY(QTest::qWaitForWindowExposed(field.get()));
     QTRY_VERIFY(field->hasLinkLayout());
     QCOMPARE(field->cursorRects().size(), 3);
-    click(field.get(), QPointF(xOf(*field, "a"), midLine(*field)));
+    click(field.get(), at("a"));
     QCOMPARE(opener.opened, QList<QUrl>{urlA});
 
     // A new value while shown brings new areas without being asked.
@@ -671,8 +629,8 @@ void ClickableURLFieldTest::newValueAfterTheFirstPassIsFollowed() {
     appendAttributedString(swapped, hyperlinkFromString("gamma", urlB));
     field->setAttributedStringValue(swapped);
     // The layout copy takes the new text at once; the areas at the next pass.
-    QCOMPARE(field->urlAtMouse(QPointF(xOf(*field, "zz g"), midLine(*field))), urlB);
-    QVERIFY(field->urlAtMouse(QPointF(xOf(*field, "a"), midLine(*field))).isEmpty());
+    QCOMPARE(field->urlAtMouse(at("zz g")), urlB);
+    QVERIFY(field->urlAtMouse(at("a")).isEmpty());
     field->resetCursorRects();
     QCOMPARE(field->cursorRects().size(), 1);
 }
