@@ -13,8 +13,9 @@ bool wait_readable(int fd, int timeout_ms) {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
     for (;;) {
+        // Rounded up, so that the last fraction of a millisecond is waited, not spun through.
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now()).count();
         pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
         if (r > 0)

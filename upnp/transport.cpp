@@ -81,7 +81,8 @@ std::string UpnpNat::receive_until(const std::string& marker, int max_tries) {
 // Each attempt waits up to `read_wait_ms` for data and takes whatever has arrived, so a prompt
 // router is heard at once while a silent one still gets `max_tries` waits. The loop ends at
 // the marker (found in everything collected, across chunk boundaries), at the peer's close,
-// or when the time of `max_tries` waits is spent.
+// after `max_tries` waits that brought nothing, or when the time of `max_tries` waits is spent
+// (a router trickling its answer cannot stretch the exchange beyond that).
 std::string UpnpNat::receive_answer(const std::string& marker, int max_tries, Echo echo) {
     std::string response;
     if (tcp_socket < 0 || max_tries <= 0)
@@ -95,15 +96,17 @@ std::string UpnpNat::receive_answer(const std::string& marker, int max_tries, Ec
     const auto deadline =
         clock::now() + std::chrono::milliseconds(static_cast<long long>(timings.read_wait_ms) *
                                                  static_cast<long long>(max_tries));
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-        if (left <= 0)
+    int empty_waits = 0;
+    while (empty_waits < max_tries) {
+        const auto now = clock::now();
+        if (now >= deadline)
             break;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
         const int wait =
             static_cast<int>(left < timings.read_wait_ms ? left : timings.read_wait_ms);
         if (!wait_readable(tcp_socket, wait)) {
             // An attempt that brought nothing.
+            ++empty_waits;
             if (echo == Echo::chunks)
                 std::printf("the buff is %s\n", "");
             else if (echo == Echo::marks)

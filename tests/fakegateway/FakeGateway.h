@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fakegw {
@@ -37,6 +38,13 @@ struct Datagram {
 
 // A mapping as the fake router holds it; every field is the text sent in the answer.
 struct Entry {
+    Entry() = default;
+    Entry(std::string external_port, std::string protocol, std::string internal_port,
+          std::string internal_client, std::string description)
+        : external_port(std::move(external_port)), protocol(std::move(protocol)),
+          internal_port(std::move(internal_port)), internal_client(std::move(internal_client)),
+          description(std::move(description)) {}
+
     std::string external_port;
     std::string protocol;
     std::string internal_port;
