@@ -62,7 +62,9 @@ XMLToken ReadXMLToken(XMLParseState* pXML) {
     const char* start = pXML->lpXML + pXML->position - 1;
     for (int row = 0; row < kClearTagCount; ++row) {
         const ClearTag& tag = pXML->clearTags[row];
-        if (StartsWithIgnoringCase(start, tag.opener)) {
+        // Most tokens differ from every opener in their first byte; check that cheaply first.
+        if (LowerASCII(tag.opener[0]) == LowerASCII(first) &&
+            StartsWithIgnoringCase(start, tag.opener)) {
             pXML->position = size_t(start - pXML->lpXML) + std::strlen(tag.opener);
             return XMLToken{XMLTokenClearOpener, start, 0, &tag};
         }
