@@ -111,10 +111,10 @@ int FakeNatPmp::readnatpmpresponseorretry(natpmp_t* p, natpmpresp_t* response) {
     }
     if (now_ms_ < deadline_ms_)
         return NATPMP_TRYAGAIN;
+    ++p->try_number;
     if (p->try_number >= 9)
         return NATPMP_ERR_NOGATEWAYSUPPORT;
-    deadline_ms_ += 250LL << p->try_number;
-    ++p->try_number;
+    deadline_ms_ += 250LL << (p->try_number - 1);
     ++request_transmissions_;
     ++total_transmissions_;
     return NATPMP_TRYAGAIN;

@@ -1,8 +1,8 @@
 // A NAT-PMP gateway behind the application's seam, with a clock of its own. It keeps the
 // handle the way libnatpmp does: a first deadline 250 ms after a request, a retransmission each
 // time a read finds the deadline passed (the delay doubling each time), and giving up with
-// NATPMP_ERR_NOGATEWAYSUPPORT once the retry counter has reached nine. Waiting in select()
-// advances the clock instead of sleeping.
+// NATPMP_ERR_NOGATEWAYSUPPORT when the retry counter reaches nine (nine transmissions). Waiting in
+// select() advances the clock instead of sleeping.
 #pragma once
 
 #include "NatPmp.h"
