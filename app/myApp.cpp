@@ -140,7 +140,11 @@ myApp::~myApp() {
 }
 
 QString myApp::logFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    // A desktop without a documents folder gets the file in the home folder instead.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QDir(documents).exists())
+        return documents;
+    return QDir::homePath();
 }
 
 bool myApp::backgroundWorkRunning() const {

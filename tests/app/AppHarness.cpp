@@ -4,6 +4,7 @@
 #include "UpnpNat.h"
 #include "log.h"
 
+#include <QDir>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -15,6 +16,7 @@
 
 AppHarness::AppHarness() {
     QStandardPaths::setTestModeEnabled(true);
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     router_found = false;
     apple_router = false;
     // The client talks to the fake router only, with limits short enough for tests.

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTest>
 #include <QTextDocument>
@@ -257,6 +259,12 @@ void CommandsTest::addReachesTheGatewayAndAddsTheRow() {
     QCOMPARE(cellText(*h.app, "Protocol", 1), QStringLiteral("UDP"));
     QCOMPARE(cellText(*h.app, "IP", 1), QStringLiteral("192.168.1.21"));
     QCOMPARE(h.app->table->model()->rowCount(), 2);
+    // The router's answer is kept in "quaymap.log" in the documents folder.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QCOMPARE(QString::fromStdString(upnp_nat.log_folder), documents);
+    QFile log(documents + QStringLiteral("/quaymap.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().startsWith("HTTP/1.1 200 OK"));
     // The dialog keeps its values for the next opening.
     QCOMPARE(h.app->name->text(), QStringLiteral("game server"));
     QVERIFY(!h.app->adding_progress->isVisibleTo(h.app->main_windows));
