@@ -3,6 +3,7 @@
 #include "AppHarness.h"
 #include "DSClickableURLTextField.h"
 #include "RouterState.h"
+#include "URLOpener.h"
 #include "UpnpNat.h"
 
 #include <QAction>
@@ -127,6 +128,7 @@ class CommandsTest : public QObject {
 
     // Help and error window links, termination.
     void linkFieldsHoldTheirLinks();
+    void vendorLinkOpensInTheBrowserAsHttp();
     void helpWindowComesToTheFrontCentred();
     void closeCommandsEndTheProcess();
     void mainWindowCloseEndsTheApplication();
@@ -521,6 +523,35 @@ void CommandsTest::linkFieldsHoldTheirLinks() {
         QCOMPARE(text.indexOf(QLatin1Char('/'), 7), text.size() - 1);
         QVERIFY(field->attributedStringValue().toHtml().contains(text));
     }
+    QVERIFY(h.waitIdle());
+}
+
+void CommandsTest::vendorLinkOpensInTheBrowserAsHttp() {
+    AppHarness h;
+    h.start();
+    QList<QUrl> opened;
+    URLOpener::setHandler([&opened](const QUrl& url) {
+        opened.append(url);
+        return true;
+    });
+    h.app->err_windows->show();
+    for (DSClickableURLTextField* field :
+         {h.app->manual_url, h.app->help_url1, h.app->help_url2, h.app->help_url3}) {
+        if (field != h.app->manual_url)
+            h.app->help_url_windows->show();
+        field->resetCursorRects();
+        QVERIFY(!field->cursorRects().isEmpty());
+        const QPoint onLink = field->cursorRects().first().center().toPoint();
+        QTest::mouseClick(field, Qt::LeftButton, Qt::NoModifier, onLink);
+    }
+    URLOpener::setHandler({});
+    h.app->err_windows->hide();
+    h.app->help_url_windows->hide();
+    QCOMPARE(opened.size(), 4);
+    QCOMPARE(opened[0], QUrl(QStringLiteral("http://www.tp-link.com/network-product.php")));
+    QCOMPARE(opened[1].toString(), h.app->help_url1->stringValue());
+    QCOMPARE(opened[2].toString(), h.app->help_url2->stringValue());
+    QCOMPARE(opened[3].toString(), h.app->help_url3->stringValue());
     QVERIFY(h.waitIdle());
 }
 
