@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
-# Times finding the lab router and reading its whole table: QuayMap's client next to
+# Times finding the lab router and reading its whole table: QuayMap's client (and, with
+# --app, the whole application from process start to its last table row) next to
 # `upnpc -l` on the same router in the same run, and the router's own answer time.
 # Needs root (the lab). Prints figures only.
 #
-# Usage: bench/upnp/run_lab_bench.sh [--mappings N[,N...]] [--runs R] [--build DIR]
+# Usage: bench/upnp/run_lab_bench.sh [--mappings N[,N...]] [--runs R] [--build DIR] [--app]
+#   e.g. bench/upnp/run_lab_bench.sh --mappings 1,20,100 --app
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 sizes=20
 runs=7
 build=$root/build
+with_app=no
 while (($#)); do
     case $1 in
     --mappings) sizes=$2; shift ;;
     --runs) runs=$2; shift ;;
     --build) build=$2; shift ;;
-    *) echo "usage: $0 [--mappings N[,N...]] [--runs R] [--build DIR]" >&2; exit 2 ;;
+    --app) with_app=yes ;;
+    *) echo "usage: $0 [--mappings N[,N...]] [--runs R] [--build DIR] [--app]" >&2; exit 2 ;;
     esac
     shift
 done
@@ -23,17 +27,42 @@ done
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja >/dev/null
 fi
-cmake --build "$build" --target upnp_lab_bench >/dev/null
-driver=$build/bench/upnp/upnp_lab_bench
+targets=(upnp_lab_bench)
+[ "$with_app" = yes ] && targets+=(quaymap)
+cmake --build "$build" --target "${targets[@]}" >/dev/null
+driver=(--desc-url)
+app_args=()
+[ "$with_app" = yes ] && app_args=(--app "$build/app/quaymap")
 
 lab=$root/scripts/lab
 trap '"$lab" down >/dev/null 2>&1 || true' EXIT
 trap 'exit 130' INT TERM
+rows=()
 IFS=, read -r -a size_list <<<"$sizes"
 for n in "${size_list[@]}"; do
     echo "== $n mappings"
     "$lab" up igd --mappings "$n" >/dev/null
     url=$("$lab" env | sed -n 's/^LAB_DESC_URL=//p')
-    "$lab" exec "$driver" --desc-url "$url" --runs "$runs"
+    out=$("$lab" exec "$build/bench/upnp/upnp_lab_bench" "${driver[@]}" "$url" --runs "$runs" \
+        "${app_args[@]}")
+    grep -v '^table-row ' <<<"$out"
+    rows+=("$(sed -n 's/^table-row //p' <<<"$out")")
     echo
 done
+
+echo "Medians of $runs runs, milliseconds (ratio: QuayMap / upnpc -l; margin: QuayMap - router)"
+if [ "$with_app" = yes ]; then
+    printf '%9s %12s %12s %10s %7s %10s %10s\n' mappings application "upnpc -l" router ratio margin client
+    for row in "${rows[@]}"; do
+        read -r n client app upnpc router <<<"$row"
+        awk -v n="$n" -v c="$client" -v a="$app" -v u="$upnpc" -v r="$router" 'BEGIN {
+            printf "%9d %12.1f %12.1f %10.1f %7.2f %10.1f %10.1f\n", n, a, u, r, a / u, a - r, c }'
+    done
+else
+    printf '%9s %12s %12s %10s %7s %10s\n' mappings client "upnpc -l" router ratio margin
+    for row in "${rows[@]}"; do
+        read -r n client app upnpc router <<<"$row"
+        awk -v n="$n" -v c="$client" -v u="$upnpc" -v r="$router" 'BEGIN {
+            printf "%9d %12.1f %12.1f %10.1f %7.2f %10.1f\n", n, c, u, r, c / u, c - r }'
+    done
+fi

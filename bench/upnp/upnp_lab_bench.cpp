@@ -1,9 +1,10 @@
-// Finding the lab router and reading its whole mapping table: QuayMap's client next to
-// `upnpc -l`, and next to the router's own answer time (each exchange timed raw, from connect
-// to the router's close: what no client can go below). Runs inside the lab's LAN namespace;
-// bench/upnp/run_lab_bench.sh sets that up. Prints figures only.
+// Finding the lab router and reading its whole mapping table: QuayMap's client (in process)
+// and, with --app, the whole application from process start to its last "the forwading name
+// is" line, next to `upnpc -l` and next to the router's own answer time (each exchange timed
+// raw, from connect to the router's close: what no client can go below). Runs inside the
+// lab's LAN namespace; bench/upnp/run_lab_bench.sh sets that up. Prints figures only.
 //
-// Usage: upnp_lab_bench --desc-url URL [--runs N] [--upnpc PATH]
+// Usage: upnp_lab_bench --desc-url URL [--runs N] [--upnpc PATH] [--app PATH]
 
 #include "UpnpNat.h"
 
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -132,6 +134,75 @@ Outcome run_upnpc(const std::vector<std::string>& argv) {
         }
         at += 2;
     }
+    return out;
+}
+
+// The application, started afresh: the time until it has printed the line of its last table
+// row. It draws offscreen; the window itself is the demo's business.
+Outcome run_app(const std::string& app, size_t expected) {
+    Outcome out;
+    int fds[2];
+    if (expected == 0 || pipe(fds) != 0) {
+        return out;
+    }
+    std::vector<std::string> env_texts;
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) {
+            env_texts.push_back(*e);
+        }
+    }
+    env_texts.push_back("QT_QPA_PLATFORM=offscreen");
+    std::vector<char*> env;
+    for (std::string& e : env_texts) {
+        env.push_back(e.data());
+    }
+    env.push_back(nullptr);
+    std::string app_path = app;
+    char* args[] = {app_path.data(), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const Clock::time_point start = Clock::now();
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args, env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawned != 0) {
+        close(fds[0]);
+        return out;
+    }
+    static const std::string row_line = "the forwading name is ";
+    std::string text;
+    char buffer[4096];
+    while (out.entries < expected && ms_since(start) < 30000) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, 100) < 0) {
+            break;
+        }
+        if (!(p.revents & (POLLIN | POLLHUP))) {
+            continue;
+        }
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+        out.entries = 0;
+        for (size_t at = text.find(row_line); at != std::string::npos;
+             at = text.find(row_line, at + 1)) {
+            if ((at == 0 || text[at - 1] == '\n') && text.find('\n', at) != std::string::npos) {
+                ++out.entries;
+            }
+        }
+    }
+    out.ms = ms_since(start);
+    out.ok = out.entries == expected;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    close(fds[0]);
     return out;
 }
 
@@ -272,7 +343,8 @@ bool inside_lab_namespace() {
 }
 
 void usage() {
-    std::fprintf(stderr, "usage: upnp_lab_bench --desc-url URL [--runs N] [--upnpc PATH]\n");
+    std::fprintf(stderr,
+                 "usage: upnp_lab_bench --desc-url URL [--runs N] [--upnpc PATH] [--app PATH]\n");
     std::exit(2);
 }
 
@@ -281,6 +353,7 @@ void usage() {
 int main(int argc, char** argv) {
     std::string desc_url;
     std::string upnpc = "upnpc";
+    std::string app;
     int runs = 7;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -290,6 +363,8 @@ int main(int argc, char** argv) {
             runs = std::atoi(argv[++i]);
         } else if (arg == "--upnpc" && i + 1 < argc) {
             upnpc = argv[++i];
+        } else if (arg == "--app" && i + 1 < argc) {
+            app = argv[++i];
         } else {
             usage();
         }
@@ -302,7 +377,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // A warm-up pair that also checks both ends see the same table.
+    // A warm-up round that also checks every side sees the same table.
     std::string control_url;
     const Outcome warm_client = run_client(&control_url);
     const Outcome warm_upnpc = run_upnpc({upnpc, "-l"});
@@ -311,32 +386,43 @@ int main(int argc, char** argv) {
                      warm_client.ok ? "upnpc -l" : "the client");
         return 1;
     }
-    if (warm_client.entries != warm_upnpc.entries) {
+    const size_t entries = warm_upnpc.entries;
+    if (warm_client.entries != entries) {
         std::printf("note: the client listed %zu mappings, upnpc -l %zu\n", warm_client.entries,
-                    warm_upnpc.entries);
+                    entries);
+    }
+    if (!app.empty() && !run_app(app, entries).ok) {
+        std::fprintf(stderr, "lab bench: the application did not list %zu mappings\n", entries);
+        return 1;
     }
 
-    std::vector<double> client_ms, upnpc_ms, upnpc_u_ms, router_ms, ssdp_ms, description_ms,
+    std::vector<double> client_ms, app_ms, upnpc_ms, upnpc_u_ms, router_ms, ssdp_ms, description_ms,
         beyond_ms;
     int exchanges = 0;
     for (int run = 0; run < runs; ++run) {
-        // Alternate who goes first, so neither always meets a router fresh from the other.
-        Outcome c, u;
-        if (run % 2 == 0) {
-            c = run_client();
-            u = run_upnpc({upnpc, "-l"});
-        } else {
-            u = run_upnpc({upnpc, "-l"});
-            c = run_client();
+        // Take turns at going first, so that none always meets a router fresh from another.
+        Outcome c, a, u;
+        std::vector<std::pair<Outcome*, int>> order = {{&c, 0}, {&u, 1}};
+        if (!app.empty()) {
+            order.push_back({&a, 2});
+        }
+        std::rotate(order.begin(), order.begin() + run % order.size(), order.end());
+        for (const auto& [outcome, who] : order) {
+            *outcome = who == 0   ? run_client()
+                       : who == 1 ? run_upnpc({upnpc, "-l"})
+                                  : run_app(app, entries);
         }
         const Outcome uu = run_upnpc({upnpc, "-u", desc_url, "-l"});
         const RouterTime r = router_time(desc_url, control_url);
-        if (!c.ok || !u.ok || !uu.ok || !r.ok) {
-            std::fprintf(stderr, "lab bench: run %d failed (client %d, upnpc %d, router %d)\n",
-                         run + 1, c.ok, u.ok, r.ok);
+        if (!c.ok || !u.ok || !uu.ok || !r.ok || (!app.empty() && !a.ok)) {
+            std::fprintf(stderr,
+                         "lab bench: run %d failed (client %d, app %d, upnpc %d, router "
+                         "%d)\n",
+                         run + 1, c.ok, a.ok, u.ok, r.ok);
             return 1;
         }
         client_ms.push_back(c.ms);
+        app_ms.push_back(a.ms);
         upnpc_ms.push_back(u.ms);
         upnpc_u_ms.push_back(uu.ms);
         router_ms.push_back(r.ms);
@@ -344,19 +430,27 @@ int main(int argc, char** argv) {
         description_ms.push_back(r.description_ms);
         beyond_ms.push_back(c.ms - r.ms);
         exchanges = r.exchanges;
-        std::printf("run %d: client %.1f ms, upnpc -l %.1f ms, upnpc -u -l %.1f ms, router %.1f "
-                    "ms\n",
-                    run + 1, c.ms, u.ms, uu.ms, r.ms);
+        std::printf("run %d: client %.1f ms, app %.1f ms, upnpc -l %.1f ms, upnpc -u -l %.1f ms, "
+                    "router %.1f ms\n",
+                    run + 1, c.ms, a.ms, u.ms, uu.ms, r.ms);
     }
 
     const double client = median(client_ms);
     const double upnpc_l = median(upnpc_ms);
     const double router = median(router_ms);
     std::printf("\nDiscovery + description + full listing, %zu mappings, medians of %d runs\n",
-                warm_client.entries, runs);
-    std::printf("  %-34s %9.1f ms\n", "QuayMap client", client);
+                entries, runs);
+    std::printf("  %-34s %9.1f ms\n", "QuayMap client (in process)", client);
+    if (!app.empty()) {
+        std::printf("  %-34s %9.1f ms  (process start to its last table row)\n",
+                    "QuayMap application", median(app_ms));
+    }
     std::printf("  %-34s %9.1f ms\n", "upnpc -l", upnpc_l);
     std::printf("  %-34s %9.2f\n", "ratio client / upnpc -l", upnpc_l > 0 ? client / upnpc_l : 0);
+    if (!app.empty()) {
+        std::printf("  %-34s %9.2f\n", "ratio application / upnpc -l",
+                    upnpc_l > 0 ? median(app_ms) / upnpc_l : 0);
+    }
     std::printf("  %-34s %9.1f ms  (no discovery: for reference)\n", "upnpc -u URL -l",
                 median(upnpc_u_ms));
     std::printf("  %-34s %9.1f ms  (%d exchanges: SSDP %.1f, description %.1f, %d entry "
@@ -364,10 +458,13 @@ int main(int argc, char** argv) {
                 "router's own answer time", router, exchanges, median(ssdp_ms),
                 median(description_ms), exchanges - 2,
                 router - median(ssdp_ms) - median(description_ms));
-    // The router's time is taken right after the client's in each run; the difference is
-    // taken run by run, then its median.
+    // The router's time is taken in the same run as the client's; the difference is taken
+    // run by run, then its median.
     const double beyond = median(beyond_ms);
     std::printf("  %-34s %9.1f ms  (%.2f ms per exchange)\n", "client's time beyond the router",
                 beyond, exchanges ? beyond / exchanges : 0.0);
+    // One line for run_lab_bench.sh's table across table sizes.
+    std::printf("table-row %zu %.1f %.1f %.1f %.1f\n", entries, client,
+                app.empty() ? -1.0 : median(app_ms), upnpc_l, router);
     return 0;
 }
