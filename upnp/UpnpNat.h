@@ -64,27 +64,40 @@ class UpnpNat {
     UpnpNat(const UpnpNat&) = delete;
     UpnpNat& operator=(const UpnpNat&) = delete;
 
+    // Starts a search: sets `connect_tries` and `status` 0; everything else is kept.
     bool init(int32_t connect_tries);
 
     // Transport.
+    // Splits "scheme://host[:port]/path"; the port is 80 when the URL names none.
     static bool parse_url(const std::string& url, std::string& host, uint16_t& port,
                           std::string& path);
+    // Opens `tcp_socket` to a dotted-decimal address, with up to `connect_tries` attempts.
     bool tcp_connect(const std::string& host, uint16_t port);
+    // Collects the answer to a request already sent on `tcp_socket`; empty when nothing came
+    // or when the answer outgrew kAnswerCap.
     std::string receive_until(const std::string& marker, int max_tries);
 
     // Finding the gateway.
+    // Sends the SSDP search and fetches the description of the first gateway that answers;
+    // on true `describe_url` and `description` are set and `tcp_socket` is still open.
     bool discovery();
     bool get_description();
+    // Walks `description` to the WAN connection service: sets `service_type`, `control_url`,
+    // `base_URL` and, when the description has one, `friendly_name`.
     bool parse_description();
 
-    // Control actions.
+    // Control actions, each one exchange on its own connection to `control_url`.
+    // Connects and sends one action; true when it was sent, whatever came back in `answer`.
+    // The caller closes `tcp_socket`.
     bool soap_call(const std::string& action, const std::string& arguments, int max_tries,
                    std::string& answer);
     bool add_port_mapping(const std::string& description, const std::string& internal_client,
                           uint16_t external_port, uint16_t internal_port,
                           const std::string& protocol);
     bool del_port_mapping(uint16_t external_port, const std::string& protocol);
+    // Reads the whole mapping table into `mappings` (and `mapping_lines`), index by index.
     bool get_port_mappings();
+    // Turns `last_response` into one record; false when it does not walk or repeats the last.
     bool parse_mapping_info();
     // On true `address` holds the router's public address text; on false it is left untouched.
     bool get_external_ip(std::string& address);
