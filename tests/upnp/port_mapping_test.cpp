@@ -89,7 +89,8 @@ TEST_F(PortMapping, AddMarksItsReceiveLoop) {
 
 TEST_F(PortMapping, AddMarksEveryChunkWithoutTheMarker) {
     gateway.script("AddPortMapping", fakegw::split_inside(fakegw::soap_ok("AddPortMapping", ""),
-                                                          "</s:Envelope>", 60));
+                                                          "</s:Envelope>", 300));
+    nat.timings.read_wait_ms = 5000; // no wait runs out between the two writes
     std::string out;
     ASSERT_TRUE(add("web", "192.168.1.20", 8080, 80, "TCP", &out));
     EXPECT_EQ(out, "aaaaaaaaaaaaaaaaaaaaaaaaaa\ncccccccccccccccccccc\nbbbbbbbbbbbbbbbb\n");
@@ -177,17 +178,17 @@ TEST_F(PortMapping, ErrorPageWithTwoHundredOkInItsBodyIsARefusal) {
 
 TEST_F(PortMapping, LateAnswerWithinTheAddLimitIsHeard) {
     fakegw::Reply slow = fakegw::soap_ok("AddPortMapping", "");
-    slow.delay_ms = 150;
+    slow.delay_ms = 300;
     gateway.script("AddPortMapping", slow);
-    nat.timings.read_wait_ms = 10; // 30 waits of 10 ms outlast the delay
+    nat.timings.read_wait_ms = 20; // 30 waits of 20 ms outlast the delay
     EXPECT_TRUE(add("web", "192.168.1.20", 8080, 80, "TCP"));
 }
 
 TEST_F(PortMapping, SameDelayIsTooLongForADelete) {
     fakegw::Reply slow = fakegw::soap_ok("DeletePortMapping", "");
-    slow.delay_ms = 250;
+    slow.delay_ms = 600;
     gateway.script("DeletePortMapping", slow);
-    nat.timings.read_wait_ms = 10; // 10 waits of 10 ms do not
+    nat.timings.read_wait_ms = 20; // 10 waits of 20 ms do not
     EXPECT_FALSE(nat.del_port_mapping(8080, "TCP"));
     EXPECT_EQ(nat.last_error, "Fail to del port mapping (TCP/8080)\n");
 }

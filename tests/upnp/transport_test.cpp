@@ -178,7 +178,7 @@ class Receive : public ::testing::Test {
 TEST_F(Receive, StopsAtTheMarker) {
     put("HTTP/1.1 200 OK\r\n\r\n<s:Envelope></s:Envelope>");
     std::thread later([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
         put("LATE");
     });
     nat.timings.read_wait_ms = 2000;
@@ -192,7 +192,7 @@ TEST_F(Receive, FindsAMarkerSplitAcrossChunks) {
         put("HTTP/1.1 200 OK\r\n\r\n<s:Envelope a=\"1\"></s:Envel");
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
         put("ope>");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
         put("LATE");
     });
     nat.timings.read_wait_ms = 2000;
