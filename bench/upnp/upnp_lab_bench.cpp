@@ -430,9 +430,11 @@ int main(int argc, char** argv) {
         description_ms.push_back(r.description_ms);
         beyond_ms.push_back(c.ms - r.ms);
         exchanges = r.exchanges;
-        std::printf("run %d: client %.1f ms, app %.1f ms, upnpc -l %.1f ms, upnpc -u -l %.1f ms, "
-                    "router %.1f ms\n",
-                    run + 1, c.ms, a.ms, u.ms, uu.ms, r.ms);
+        std::printf("run %d: client %.1f ms", run + 1, c.ms);
+        if (!app.empty()) {
+            std::printf(", application %.1f ms", a.ms);
+        }
+        std::printf(", upnpc -l %.1f ms, upnpc -u -l %.1f ms, router %.1f ms\n", u.ms, uu.ms, r.ms);
     }
 
     const double client = median(client_ms);
