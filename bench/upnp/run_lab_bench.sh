@@ -35,8 +35,12 @@ app_args=()
 [ "$with_app" = yes ] && app_args=(--app "$build/app/quaymap")
 
 lab=$root/scripts/lab
-trap '"$lab" down >/dev/null 2>&1 || true' EXIT
-trap 'exit 130' INT TERM
+# The whole benchmark is one lab session: nobody else's run can change the router under it.
+if [ "${QUAYMAP_LAB_SESSION:-}" != held ]; then
+    again=(--mappings "$sizes" --runs "$runs" --build "$build")
+    [ "$with_app" = yes ] && again+=(--app)
+    exec "$lab" session -- "$0" "${again[@]}"
+fi
 rows=()
 IFS=, read -r -a size_list <<<"$sizes"
 for n in "${size_list[@]}"; do

@@ -21,10 +21,5 @@ probe=quaymap-probe-$$
 ip netns add "$probe" 2>/dev/null || skip "network namespaces are not permitted here"
 ip netns del "$probe"
 
-trap '"$lab" down >/dev/null 2>&1 || true' EXIT
-trap 'exit 130' INT TERM
-"$lab" up "$mode" --mappings "$preload"
-set -a
-eval "$("$lab" env)"
-set +a
-"$lab" exec "$binary" "$@"
+# The session waits while anyone else on this machine uses the lab, and takes it down after.
+exec "$lab" session "$mode" --mappings "$preload" -- "$lab" exec "$binary" "$@"
