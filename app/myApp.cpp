@@ -204,6 +204,8 @@ bool myApp::bindInterface(const QList<QWidget*>& windows) {
     table->horizontalHeader()->setSectionsMovable(true);
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->setVisible(false);
+    table->setWordWrap(false);
+    table->setColumnWidth(0, 200);
 
     connect(add_button, &QPushButton::clicked, this, [this] { add_port_entry(add_button); });
     connect(close_button, &QPushButton::clicked, this, [this] { close(close_button); });
