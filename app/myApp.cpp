@@ -25,6 +25,7 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,13 @@ bool isPort(const QString& text, uint16_t& value) {
         return false;
     value = static_cast<uint16_t>(number);
     return true;
+}
+
+// A NAT-PMP mapping is renewed at half the lifetime the base station granted; a day at most,
+// so that any granted lifetime fits a timer.
+int renewalIntervalMs(uint32_t lifetime) {
+    const uint32_t seconds = std::min<uint32_t>(std::max<uint32_t>(lifetime / 2, 1), 24 * 3600);
+    return static_cast<int>(seconds) * 1000;
 }
 
 void stopSpinning(QProgressBar* bar) {
@@ -430,7 +438,6 @@ void myApp::showErrorWindowAndWait() {
         err_closed_ = false;
     }
     onMain([this] {
-        err_windows->adjustSize();
         centerWindow(err_windows);
         manual_url->setFocus();
         err_windows->exec();
@@ -653,8 +660,7 @@ void myApp::addAirPortMapping(const QString& mappingName, uint16_t mappingPort, 
             mapping.renewal->setObjectName(QStringLiteral("renewal"));
             mapping.renewal->setSingleShot(true);
             const uint32_t lifetime = answer.pnu.newportmapping.lifetime;
-            mapping.renewal->setInterval(static_cast<int>(std::max<uint32_t>(lifetime / 2, 1)) *
-                                         1000);
+            mapping.renewal->setInterval(renewalIntervalMs(lifetime));
             Port_Entry* key = entry.get();
             connect(mapping.renewal, &QTimer::timeout, this,
                     [this, key] { renewAirPortMapping(key); });
@@ -696,8 +702,7 @@ void myApp::renewAirPortMapping(Port_Entry* entry) {
             model_->reloadData();
             const uint32_t lifetime = answer.pnu.newportmapping.lifetime;
             if (lifetime > 0) {
-                current->second.renewal->setInterval(
-                    static_cast<int>(std::max<uint32_t>(lifetime / 2, 1)) * 1000);
+                current->second.renewal->setInterval(renewalIntervalMs(lifetime));
                 current->second.renewal->start();
             }
         };
