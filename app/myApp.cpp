@@ -123,6 +123,10 @@ void startSpinning(QProgressBar* bar) {
 
 myApp::myApp(NatPmpApi& natpmp, QObject* parent)
     : QObject(parent), natpmp_(natpmp), model_(new PortTableModel(*this, this)) {
+    restoreDefaultHooks();
+}
+
+void myApp::restoreDefaultHooks() {
     hooks_.terminate = [] { QCoreApplication::quit(); };
     hooks_.exitProcess = [this](int status) {
         std::fflush(stdout);

@@ -57,6 +57,7 @@ class myApp : public QObject, public PortTableDataSource {
     void awakeFromNib();
 
     Hooks& hooks() { return hooks_; }
+    void restoreDefaultHooks();
     // Folder handed to the UPnP client for "quaymap.log" (the user's documents folder).
     static QString logFolder();
 

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -132,6 +133,8 @@ class CommandsTest : public QObject {
     void helpWindowComesToTheFrontCentred();
     void closeCommandsEndTheProcess();
     void mainWindowCloseEndsTheApplication();
+    void closeEndsTheProcessAtOnce_data();
+    void closeEndsTheProcessAtOnce();
 };
 
 // ---- field filters ----
@@ -597,6 +600,35 @@ void CommandsTest::mainWindowCloseEndsTheApplication() {
     QCOMPARE(h.terminations, 1);
     QVERIFY(h.exits.isEmpty());
     QVERIFY(h.waitIdle());
+}
+
+void CommandsTest::closeEndsTheProcessAtOnce_data() {
+    QTest::addColumn<QString>("moment");
+    QTest::newRow("search running") << QStringLiteral("running");
+    QTest::newRow("search ended") << QStringLiteral("idle");
+}
+
+void CommandsTest::closeEndsTheProcessAtOnce() {
+    QFETCH(QString, moment);
+    QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("LSAN_OPTIONS"),
+                       QStringLiteral("suppressions=" LSAN_SUPPRESSIONS));
+    probe.setProcessEnvironment(environment);
+    probe.start(QStringLiteral(CLOSE_PROBE), {moment});
+    // Far below the half minute the running search would still take.
+    QVERIFY(probe.waitForFinished(15000));
+    const QString out = QString::fromLocal8Bit(probe.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(probe.readAllStandardError());
+    QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(probe.exitCode(), 0);
+    QVERIFY2(out.contains(moment == QLatin1String("running") ? QLatin1String("search running")
+                                                             : QLatin1String("search ended")),
+             qPrintable(out));
+    QVERIFY2(!err.contains(QLatin1String("Sanitizer")) &&
+                 !err.contains(QLatin1String("runtime error")),
+             qPrintable(err));
 }
 
 QTEST_MAIN(CommandsTest)
