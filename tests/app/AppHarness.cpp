@@ -1,18 +1,84 @@
 #include "AppHarness.h"
 
-#include "RouterState.h"
 #include "UpnpNat.h"
 #include "log.h"
 
-#include <QDir>
-#include <QStandardPaths>
-#include <QTest>
-#include <QTimer>
-#include <cstdio>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
+
+int FakeNatPmp::initnatpmp(natpmp_t* p, int, in_addr_t) {
+    ++inits;
+    *p = natpmp_t{};
+    p->s = init_result != 0 ? -1 : 7; // never read: the fake's select() decides readiness
+    return init_result;
+}
+
+void FakeNatPmp::startRequest(natpmp_t* p) {
+    p->has_pending_request = 1;
+    p->try_number = 0;
+    deadline_ms_ = now_ms + 250;
+    sent_ = 1;
+    ++transmissions;
+}
+
+int FakeNatPmp::sendpublicaddressrequest(natpmp_t* p) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_mapping_ = false;
+    if (send_result == 2)
+        startRequest(p);
+    return send_result;
+}
+
+int FakeNatPmp::sendnewportmappingrequest(natpmp_t* p, int protocol, uint16_t privateport,
+                                          uint16_t publicport, uint32_t lifetime) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_mapping_ = true;
+    mapping_requests_.push_back({protocol, privateport, publicport, static_cast<int>(lifetime)});
+    startRequest(p);
+    return 12;
+}
+
+int FakeNatPmp::getnatpmprequesttimeout(natpmp_t*, struct timeval* timeout) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const long long left = deadline_ms_ - now_ms;
+    timeout->tv_sec = left / 1000;
+    timeout->tv_usec = (left % 1000) * 1000;
+    return 0;
+}
+
+int FakeNatPmp::select(int, fd_set*, struct timeval* timeout) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (answered())
+        return 1;
+    now_ms += timeout->tv_sec * 1000 + timeout->tv_usec / 1000;
+    return 0;
+}
+
+int FakeNatPmp::readnatpmpresponseorretry(natpmp_t* p, natpmpresp_t* response) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (read_error != 0)
+        return read_error;
+    if (answered()) {
+        p->has_pending_request = 0;
+        *response = natpmpresp_t{};
+        if (pending_mapping_ && mapping_requests_.back().lifetime != 0) { // lifetime 0 removes
+            const MappingRequest& asked = mapping_requests_.back();
+            response->pnu.newportmapping.mappedpublicport =
+                static_cast<uint16_t>(asked.private_port + public_port_offset);
+            response->pnu.newportmapping.lifetime = granted_lifetime;
+        }
+        return 0;
+    }
+    if (now_ms < deadline_ms_)
+        return NATPMP_TRYAGAIN;
+    if (++p->try_number >= 9)
+        return NATPMP_ERR_NOGATEWAYSUPPORT;
+    deadline_ms_ += 250LL << (p->try_number - 1);
+    ++sent_;
+    ++transmissions;
+    return NATPMP_TRYAGAIN;
+}
 
 AppHarness::AppHarness() {
     QStandardPaths::setTestModeEnabled(true);
@@ -22,11 +88,7 @@ AppHarness::AppHarness() {
     // The client talks to the fake router only, with limits short enough for tests.
     upnp_nat.ssdp_address = "127.0.0.1";
     upnp_nat.ssdp_port = gateway.ssdp_port();
-    upnp_nat.timings.connect_timeout_ms = 300;
-    upnp_nat.timings.connect_pause_ms = 5;
-    upnp_nat.timings.read_wait_ms = 300;
-    upnp_nat.timings.ssdp_wait_ms = 25;
-    upnp_nat.timings.ssdp_idle_ms = 5;
+    upnp_nat.timings = {300, 5, 300, 25, 5}; // connect, pause, read, SSDP wait, SSDP idle
     upnp_nat.control_url.clear();
     upnp_nat.friendly_name.clear();
     set_log_observer([this](const std::string& line) {
@@ -34,9 +96,8 @@ AppHarness::AppHarness() {
         logs_.append(QString::fromStdString(line));
     });
     app = std::make_unique<myApp>(natpmp);
-    app->hooks().terminate = [this] { ++terminations; };
-    app->hooks().exitProcess = [this](int status) { exits.append(status); };
-    app->hooks().beep = [this] { ++beeps; };
+    app->hooks() = {[this] { ++terminations; }, [this](int status) { exits.append(status); },
+                    [this] { ++beeps; }};
 }
 
 AppHarness::~AppHarness() {
@@ -49,8 +110,29 @@ void AppHarness::start() {
     app->awakeFromNib();
 }
 
+bool AppHarness::startWithGateway(std::vector<fakegw::Entry> entries) {
+    const int count = static_cast<int>(entries.size());
+    gateway.set_entries(std::move(entries));
+    start();
+    return waitIdle() && router_found && app->numberOfRowsInTableView() == count;
+}
+
+bool AppHarness::startWithAirPort() {
+    gateway.set_ssdp_answers({});
+    natpmp.answer_on_transmission = 1;
+    start();
+    return waitIdle() && apple_router;
+}
+
 bool AppHarness::waitIdle(int timeoutMs) {
-    return QTest::qWaitFor([this] { return !app->backgroundWorkRunning(); }, timeoutMs);
+    return QTest::qWaitFor(
+        [this] {
+            if (app->backgroundWorkRunning())
+                return false;
+            QCoreApplication::processEvents();
+            return !app->backgroundWorkRunning();
+        },
+        timeoutMs);
 }
 
 QStringList AppHarness::logs() const {
@@ -58,29 +140,47 @@ QStringList AppHarness::logs() const {
     return logs_;
 }
 
-int AppHarness::countLogged(const QString& line) const {
-    return logs().count(line);
-}
-
 void AppHarness::clearLogs() {
     std::lock_guard<std::mutex> lock(mutex_);
     logs_.clear();
 }
 
-fakegw::Entry mapping(const std::string& external_port, const std::string& protocol,
-                      const std::string& internal_port, const std::string& internal_client,
-                      const std::string& description) {
-    fakegw::Entry entry;
-    entry.external_port = external_port;
-    entry.protocol = protocol;
-    entry.internal_port = internal_port;
-    entry.internal_client = internal_client;
-    entry.description = description;
-    return entry;
+QStringList AppHarness::row(int index) const {
+    QStringList cells;
+    for (const char* identifier : {"Name", "Listen_port", "Protocol", "IP"})
+        cells << app->objectValueForTableColumn(QLatin1String(identifier), index).toString();
+    return cells;
 }
 
-void silenceUpnp(fakegw::FakeGateway& gateway) {
-    gateway.set_ssdp_answers({});
+QString AppHarness::addThroughDialog(const QString& mappingName, const QString& portText,
+                                     const QString& address, const QString& protocolText,
+                                     std::function<void()> inspect) {
+    auto problem = std::make_shared<QString>(QStringLiteral("(no dialog)"));
+    myApp& a = *app;
+    whenReady(
+        [&a] { return a.add_windows->isVisible(); },
+        [=, &a] {
+            if (inspect)
+                inspect();
+            a.name->setText(mappingName);
+            a.port->setText(portText);
+            if (!a.internal_ip->isReadOnly())
+                a.internal_ip->setText(address);
+            a.protocol->setCurrentText(protocolText);
+            problem->clear();
+            a.add_windows_ok_button->click();
+            whenReady(
+                [&a] { return !a.add_windows->isVisible() || !a.add_error->text().isEmpty(); },
+                [problem, &a] {
+                    if (!a.add_windows->isVisible())
+                        return;
+                    *problem = a.add_error->text();
+                    a.add_windows_cancel_button->click();
+                });
+        });
+    app->add_port_entry();
+    QTest::qWait(20); // lets the last poll see the closed dialog and end
+    return *problem;
 }
 
 void whenReady(std::function<bool()> condition, std::function<void()> action) {
@@ -96,7 +196,7 @@ void whenReady(std::function<bool()> condition, std::function<void()> action) {
     timer->start();
 }
 
-void StdoutCapture::start() {
+StdoutCapture::StdoutCapture() {
     std::fflush(stdout);
     char name[] = "/tmp/quaymap-stdout-XXXXXX";
     const int fd = mkstemp(name);
@@ -106,7 +206,7 @@ void StdoutCapture::start() {
     ::close(fd);
 }
 
-std::string StdoutCapture::stop() {
+std::string StdoutCapture::take() {
     std::fflush(stdout);
     dup2(saved_, STDOUT_FILENO);
     ::close(saved_);

@@ -1,5 +1,5 @@
-// Starts the controller against a silent fake router and then issues close: with the default
-// way out, either while the search is still waiting ("running") or after it has ended ("idle").
+// Starts the controller against a silent fake router and issues close: with the default way
+// out, while the search still waits in discovery ("running") or after it has ended ("idle").
 // The process must end at once with status 0, with nothing printed by the sanitizers.
 #include "AppHarness.h"
 #include "UpnpNat.h"
@@ -14,10 +14,10 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const bool running = argc > 1 && std::strcmp(argv[1], "running") == 0;
     AppHarness h;
-    silenceUpnp(h.gateway);
+    h.gateway.set_ssdp_answers({});
     h.natpmp.answer_on_transmission = 1;
     if (running)
-        upnp_nat.timings.ssdp_wait_ms = 5000; // the search sits in discovery for half a minute
+        upnp_nat.timings.ssdp_wait_ms = 5000; // discovery then lasts half a minute
     h.app->restoreDefaultHooks();
     h.start();
     if (!running && !h.waitIdle())
