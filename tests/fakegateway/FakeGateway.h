@@ -14,19 +14,17 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace fakegw {
 
 // One HTTP answer and the way it is delivered.
 struct Reply {
-    std::string bytes;             // the whole answer, status line included
-    int delay_ms = 0;              // pause between the end of the request and the first byte
-    std::vector<std::size_t> cuts; // offsets at which the answer is split into separate writes
-    int gap_ms = 0;                // pause between two writes
-    bool silent = false;           // never answer; hold the connection until the client leaves
-    bool keep_open = false;        // after the answer, hold the connection until the client leaves
+    std::string bytes;                  // the whole answer, status line included
+    int delay_ms = 0;                   // pause between the end of the request and the first byte
+    std::vector<std::size_t> cuts;      // offsets at which the answer is split into separate writes
+    int gap_ms = 0;                     // pause between two writes
+    bool silent = false;                // never answer; hold the connection until the client leaves
     std::size_t close_after = SIZE_MAX; // send only this many bytes, then close (early close)
 };
 
@@ -38,21 +36,11 @@ struct Datagram {
 
 // A mapping as the fake router holds it; every field is the text sent in the answer.
 struct Entry {
-    Entry() = default;
-    Entry(std::string external_port, std::string protocol, std::string internal_port,
-          std::string internal_client, std::string description)
-        : external_port(std::move(external_port)), protocol(std::move(protocol)),
-          internal_port(std::move(internal_port)), internal_client(std::move(internal_client)),
-          description(std::move(description)) {}
-
     std::string external_port;
     std::string protocol;
     std::string internal_port;
     std::string internal_client;
     std::string description;
-    std::string remote_host;
-    std::string enabled = "1";
-    std::string lease_duration = "0";
 };
 
 // A request the HTTP server received.
@@ -62,22 +50,17 @@ struct Request {
     std::string path;
     std::string action; // SOAP action name from the SOAPACTION header; empty for a GET
     std::string body;
-    // The text of the first element of the body with this local name (entities decoded),
-    // or none.
+    // The text of the body's first <name> element (entities decoded), or none.
     std::optional<std::string> argument(const std::string& name) const;
 };
-
-constexpr char kServiceWanIp[] = "urn:schemas-upnp-org:service:WANIPConnection:1";
-constexpr char kServiceWanPpp[] = "urn:schemas-upnp-org:service:WANPPPConnection:1";
 
 // ---- Building answers ----
 
 // "HTTP/1.1 200 OK" with Content-Length and Connection: close.
-Reply http_ok(const std::string& body, const std::string& content_type = "text/xml");
+Reply http_ok(const std::string& body);
 Reply http_status(int code, const std::string& reason, const std::string& body);
 // A SOAP answer of `action` ("<u:actionResponse>" holding `arguments` verbatim).
-Reply soap_ok(const std::string& action, const std::string& arguments,
-              const std::string& service = kServiceWanIp);
+Reply soap_ok(const std::string& action, const std::string& arguments);
 // HTTP 500 with a SOAP Fault carrying a UPnPError.
 Reply soap_fault(int code, const std::string& description);
 // The out-arguments of GetGenericPortMappingEntry for one entry.
@@ -92,13 +75,9 @@ std::string ssdp_answer(const std::string& location);
 // Options of a generated device description.
 struct DescriptionOptions {
     std::string friendly_name = "Fake Gateway";
-    std::string url_base; // empty: no URLBase element
-    std::string control_url = "/ctl/IPConn";
-    std::string service_type = kServiceWanIp;
+    std::string service_type = "urn:schemas-upnp-org:service:WANIPConnection:1";
 };
 std::string igd_description(const DescriptionOptions& options = DescriptionOptions());
-// XML text with & < > " ' written as entities.
-std::string xml_escape(const std::string& text);
 
 class FakeGateway {
   public:
@@ -112,21 +91,20 @@ class FakeGateway {
     // "http://127.0.0.1:<port><path>"
     std::string url(const std::string& path) const;
     // The description's URL; the default SSDP answer names it.
-    std::string description_url() const;
+    std::string description_url() const { return url("/rootDesc.xml"); }
 
     // ---- Script ----
     // Datagrams sent back for each M-SEARCH, in order. Default: one ssdp_answer(description_url()).
     void set_ssdp_answers(std::vector<Datagram> answers);
     // What GET of the description path serves. Default: http_ok(igd_description()).
     void set_description(Reply reply);
-    void set_description_text(const std::string& xml); // shorthand for http_ok(xml)
+    void set_description_text(const std::string& xml) { set_description(http_ok(xml)); }
     // A fixed answer for every call of `action`, instead of the router's own.
     void script(const std::string& action, Reply reply);
     // A fixed answer for one index of GetGenericPortMappingEntry.
     void script_index(int index, Reply reply);
     // Decides before everything else; returning none lets the script and the router answer.
     void set_handler(std::function<std::optional<Reply>(const Request&)> handler);
-    void clear_script();
     // Stops accepting connections once the connection in hand is served: later connection
     // attempts are refused (a router that went away).
     void stop_http();

@@ -1,34 +1,37 @@
 #include "FakeGateway.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace fakegw {
 
+namespace {
+
+const char kEnvelopeHead[] =
+    "<?xml version=\"1.0\"?>\r\n"
+    "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+    "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>";
+const char kEnvelopeTail[] = "</s:Body></s:Envelope>\r\n";
+
 std::string xml_escape(const std::string& text) {
+    static const std::pair<char, const char*> entities[] = {
+        {'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&apos;"}};
     std::string out;
     for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += c;
-        }
+        const auto* e = std::find_if(std::begin(entities), std::end(entities),
+                                     [c](const auto& entity) { return entity.first == c; });
+        out += e == std::end(entities) ? std::string(1, c) : std::string(e->second);
     }
     return out;
 }
+
+// "<name>text</name>" with the text escaped.
+std::string element(const std::string& name, const std::string& text) {
+    return "<" + name + ">" + xml_escape(text) + "</" + name + ">";
+}
+
+} // namespace
 
 Reply http_status(int code, const std::string& reason, const std::string& body) {
     Reply reply;
@@ -40,55 +43,42 @@ Reply http_status(int code, const std::string& reason, const std::string& body) 
     return reply;
 }
 
-Reply http_ok(const std::string& body, const std::string& content_type) {
-    Reply reply;
-    reply.bytes = "HTTP/1.1 200 OK\r\nContent-Type: " + content_type +
-                  "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
-                  "\r\nServer: FakeGateway/1.0 UPnP/1.0\r\n\r\n" + body;
-    return reply;
+Reply http_ok(const std::string& body) {
+    return http_status(200, "OK", body);
 }
 
-Reply soap_ok(const std::string& action, const std::string& arguments, const std::string& service) {
-    const std::string body =
-        "<?xml version=\"1.0\"?>\r\n"
-        "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-        "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:" +
-        action + "Response xmlns:u=\"" + service + "\">" + arguments + "</u:" + action +
-        "Response></s:Body></s:Envelope>\r\n";
-    return http_ok(body, "text/xml; charset=\"utf-8\"");
+Reply soap_ok(const std::string& action, const std::string& arguments) {
+    return http_ok(kEnvelopeHead +
+                   ("<u:" + action + "Response xmlns:u=\"" +
+                    "urn:schemas-upnp-org:service:WANIPConnection:1\">") +
+                   arguments + "</u:" + action + "Response>" + kEnvelopeTail);
 }
 
 Reply soap_fault(int code, const std::string& description) {
-    const std::string body =
-        "<?xml version=\"1.0\"?>\r\n"
-        "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-        "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><s:Fault>"
-        "<faultcode>s:Client</faultcode><faultstring>UPnPError</faultstring><detail>"
-        "<UPnPError xmlns=\"urn:schemas-upnp-org:control-1-0\"><errorCode>" +
-        std::to_string(code) + "</errorCode><errorDescription>" + xml_escape(description) +
-        "</errorDescription></UPnPError></detail></s:Fault></s:Body></s:Envelope>\r\n";
-    return http_status(500, "Internal Server Error", body);
+    return http_status(500, "Internal Server Error",
+                       kEnvelopeHead +
+                           std::string("<s:Fault><faultcode>s:Client</faultcode><faultstring>"
+                                       "UPnPError</faultstring><detail><UPnPError xmlns=\"urn:"
+                                       "schemas-upnp-org:control-1-0\">") +
+                           element("errorCode", std::to_string(code)) +
+                           element("errorDescription", description) +
+                           "</UPnPError></detail></s:Fault>" + kEnvelopeTail);
 }
 
 std::string entry_arguments(const Entry& e) {
-    return "<NewRemoteHost>" + xml_escape(e.remote_host) + "</NewRemoteHost><NewExternalPort>" +
-           xml_escape(e.external_port) + "</NewExternalPort><NewProtocol>" +
-           xml_escape(e.protocol) + "</NewProtocol><NewInternalPort>" +
-           xml_escape(e.internal_port) + "</NewInternalPort><NewInternalClient>" +
-           xml_escape(e.internal_client) + "</NewInternalClient><NewEnabled>" +
-           xml_escape(e.enabled) + "</NewEnabled><NewPortMappingDescription>" +
-           xml_escape(e.description) + "</NewPortMappingDescription><NewLeaseDuration>" +
-           xml_escape(e.lease_duration) + "</NewLeaseDuration>";
+    return "<NewRemoteHost></NewRemoteHost>" + element("NewExternalPort", e.external_port) +
+           element("NewProtocol", e.protocol) + element("NewInternalPort", e.internal_port) +
+           element("NewInternalClient", e.internal_client) + "<NewEnabled>1</NewEnabled>" +
+           element("NewPortMappingDescription", e.description) +
+           "<NewLeaseDuration>0</NewLeaseDuration>";
 }
 
 Reply split(Reply reply, int pieces, int gap_ms) {
     reply.cuts.clear();
-    const std::size_t size = reply.bytes.size();
-    if (pieces > 1 && size > 1) {
-        const std::size_t step = std::max<std::size_t>(1, size / static_cast<std::size_t>(pieces));
-        for (std::size_t at = step; at < size; at += step)
-            reply.cuts.push_back(at);
-    }
+    const std::size_t step = std::max<std::size_t>(
+        1, reply.bytes.size() / static_cast<std::size_t>(std::max(1, pieces)));
+    for (std::size_t at = step; at < reply.bytes.size(); at += step)
+        reply.cuts.push_back(at);
     reply.gap_ms = gap_ms;
     return reply;
 }
@@ -110,43 +100,23 @@ std::string ssdp_answer(const std::string& location) {
            location + "\r\n\r\n";
 }
 
+// A small IGD v1 tree: the gateway (with a service of its own), its WAN device and the WAN
+// connection device with the one service the client can drive.
 std::string igd_description(const DescriptionOptions& o) {
-    std::string text = "<?xml version=\"1.0\"?>\r\n"
-                       "<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
-                       "<specVersion><major>1</major><minor>0</minor></specVersion>";
-    if (!o.url_base.empty())
-        text += "<URLBase>" + xml_escape(o.url_base) + "</URLBase>";
-    text += "<device><deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:1</deviceType>"
-            "<friendlyName>" +
-            xml_escape(o.friendly_name) +
-            "</friendlyName><manufacturer>QuayMap tests</manufacturer>"
-            "<UDN>uuid:fa4e0000-0000-4000-8000-000000000001</UDN>"
-            "<serviceList><service>"
-            "<serviceType>urn:schemas-upnp-org:service:Layer3Forwarding:1</serviceType>"
-            "<serviceId>urn:upnp-org:serviceId:L3Forwarding1</serviceId>"
-            "<controlURL>/ctl/L3F</controlURL><eventSubURL>/evt/L3F</eventSubURL>"
-            "<SCPDURL>/L3F.xml</SCPDURL></service></serviceList>"
-            "<deviceList><device>"
-            "<deviceType>urn:schemas-upnp-org:device:WANDevice:1</deviceType>"
-            "<friendlyName>WANDevice</friendlyName>"
-            "<serviceList><service>"
-            "<serviceType>urn:schemas-upnp-org:service:WANCommonInterfaceConfig:1</serviceType>"
-            "<serviceId>urn:upnp-org:serviceId:WANCommonIFC1</serviceId>"
-            "<controlURL>/ctl/CmnIfCfg</controlURL><eventSubURL>/evt/CmnIfCfg</eventSubURL>"
-            "<SCPDURL>/WANCfg.xml</SCPDURL></service></serviceList>"
-            "<deviceList><device>"
-            "<deviceType>urn:schemas-upnp-org:device:WANConnectionDevice:1</deviceType>"
-            "<friendlyName>WANConnectionDevice</friendlyName>"
-            "<serviceList><service><serviceType>" +
-            xml_escape(o.service_type) +
-            "</serviceType><serviceId>urn:upnp-org:serviceId:WANIPConn1</serviceId>"
-            "<controlURL>" +
-            xml_escape(o.control_url) +
-            "</controlURL><eventSubURL>/evt/IPConn</eventSubURL>"
-            "<SCPDURL>/WANIPCn.xml</SCPDURL></service></serviceList>"
-            "</device></deviceList></device></deviceList>"
-            "<presentationURL>http://127.0.0.1/</presentationURL></device></root>\r\n";
-    return text;
+    const auto service = [](const std::string& type, const std::string& control) {
+        return "<serviceList><service>" + element("serviceType", type) +
+               element("controlURL", control) + "</service></serviceList>";
+    };
+    return "<?xml version=\"1.0\"?>\r\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
+           "<specVersion><major>1</major><minor>0</minor></specVersion><device>"
+           "<deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:1</deviceType>" +
+           element("friendlyName", o.friendly_name) +
+           service("urn:schemas-upnp-org:service:Layer3Forwarding:1", "/ctl/L3F") +
+           "<deviceList><device><deviceType>urn:schemas-upnp-org:device:WANDevice:1</deviceType>"
+           "<deviceList><device>"
+           "<deviceType>urn:schemas-upnp-org:device:WANConnectionDevice:1</deviceType>" +
+           service(o.service_type, "/ctl/IPConn") +
+           "</device></deviceList></device></deviceList></device></root>\r\n";
 }
 
 } // namespace fakegw

@@ -1,33 +1,40 @@
 #include "support.h"
-#include "wire_text.h"
 
-#include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 using fakegw::Datagram;
+using fakegw::ssdp_answer;
 
 class Discovery : public GatewayTest {
   protected:
-    // Runs discovery with standard output captured.
-    bool discover(std::string* out = nullptr) {
-        testing::internal::CaptureStdout();
-        const bool found = nat.discovery();
-        const std::string text = testing::internal::GetCapturedStdout();
-        if (out)
-            *out = text;
+    std::string printed;
+
+    bool discover() {
+        bool found = false;
+        printed = printed_by([&] { found = nat.discovery(); });
         return found;
     }
-    void answer_with(std::vector<std::string> answers) {
+    void answer_with(const std::vector<std::string>& answers) {
         std::vector<Datagram> datagrams;
-        for (auto& a : answers)
+        for (const auto& a : answers)
             datagrams.push_back(Datagram{a, 0});
         gateway.set_ssdp_answers(datagrams);
     }
+    void expect_not_found() {
+        nat.timings.read_wait_ms = 10;
+        nat.timings.ssdp_wait_ms = 10;
+        EXPECT_FALSE(discover());
+        EXPECT_EQ(nat.status, 8);
+        EXPECT_EQ(nat.last_error, "Fail to find an UPNP NAT.\n");
+        EXPECT_EQ(nat.udp_socket, -1);
+        EXPECT_EQ(nat.tcp_socket, -1);
+    }
 };
 
-TEST_F(Discovery, SendsTheSearchOnceByteForByte) {
+TEST_F(Discovery, SearchesOnceFetchesTheDescriptionAndPrintsItsProgress) {
     ASSERT_TRUE(discover());
     const auto searches = gateway.ssdp_requests();
     ASSERT_EQ(searches.size(), 1u);
@@ -38,18 +45,12 @@ TEST_F(Discovery, SendsTheSearchOnceByteForByte) {
                            "MX:3\r\n"
                            "\r\n");
     EXPECT_EQ(searches[0].size(), 133u);
-}
-
-TEST_F(Discovery, FetchesTheDescriptionWithTheBareGetLine) {
-    ASSERT_TRUE(discover());
+    const std::string port = std::to_string(gateway.http_port());
     const auto requests = gateway.requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].raw, "GET /rootDesc.xml HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                   std::to_string(gateway.http_port()) + "\r\n\r\n");
-}
+    EXPECT_EQ(requests[0].raw,
+              "GET /rootDesc.xml HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n\r\n");
 
-TEST_F(Discovery, LeavesTheGatewayReadyForItsDescription) {
-    ASSERT_TRUE(discover());
     EXPECT_EQ(nat.status, 1);
     EXPECT_EQ(nat.describe_url, gateway.description_url());
     EXPECT_EQ(nat.description, fakegw::http_ok(fakegw::igd_description()).bytes);
@@ -57,13 +58,8 @@ TEST_F(Discovery, LeavesTheGatewayReadyForItsDescription) {
     EXPECT_GE(nat.tcp_socket, 0); // closed by the description walk
     EXPECT_TRUE(nat.parse_description());
     EXPECT_EQ(nat.tcp_socket, -1);
-}
 
-TEST_F(Discovery, PrintsItsProgress) {
-    std::string out;
-    ASSERT_TRUE(discover(&out));
-    const std::string port = std::to_string(gateway.http_port());
-    const std::string answer = fakegw::ssdp_answer(gateway.description_url());
+    const std::string answer = ssdp_answer(gateway.description_url());
     const std::string head = "22222222 find router\nrecvfrom ret is " +
                              std::to_string(answer.size()) + "\ndiscovery:" + answer +
                              "\nbefore get descripton.....\n"
@@ -71,181 +67,263 @@ TEST_F(Discovery, PrintsItsProgress) {
                              gateway.description_url() + "],host[127.0.0.1],port[" + port +
                              "],path[/rootDesc.xml]\nconnect to router 1111111\n"
                              "111111111111111111\nthe buff is ";
-    EXPECT_EQ(out.substr(0, head.size()), head);
+    EXPECT_EQ(printed.substr(0, head.size()), head);
     EXPECT_TRUE(
-        contains(out, "\nresponse is " + nat.description + "\nget description ok xxxxxx\n"));
+        contains(printed, "\nresponse is " + nat.description + "\nget description ok xxxxxx\n"));
 }
 
-TEST_F(Discovery, TakesTheLocationHeaderNotAnEarlierUrl) {
-    // The OPT header's URL leads nowhere; only LOCATION names the description.
-    answer_with({"HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\n"
-                 "OPT: \"http://schemas.upnp.org/upnp/1/0/\"; ns=01\r\n"
-                 "01-NLS: 1\r\nST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
-                 "LOCATION: " +
-                 gateway.description_url() + "\r\n\r\n"});
-    ASSERT_TRUE(discover());
-    EXPECT_EQ(nat.describe_url, gateway.description_url());
-}
-
-TEST_F(Discovery, LocationHeaderNameInAnyCase) {
-    answer_with({"HTTP/1.1 200 OK\r\nX-Other: http://127.0.0.1:1/elsewhere\r\nlocation:" +
-                 gateway.description_url() + "  \r\n\r\n"});
-    ASSERT_TRUE(discover());
-    EXPECT_EQ(nat.describe_url, gateway.description_url());
-}
-
-TEST_F(Discovery, WithoutLocationTheFirstUrlIsTaken) {
-    answer_with({"HTTP/1.1 200 OK\r\nX-Where: " + gateway.description_url() + "\r\n\r\n"});
-    ASSERT_TRUE(discover());
-    EXPECT_EQ(nat.describe_url, gateway.description_url());
-}
-
-TEST_F(Discovery, AcceptsTwoHundredOkAnywhere) {
-    answer_with({"NOTIFY * HTTP/1.1\r\nX-Status: 200 OK\r\nLOCATION: " + gateway.description_url() +
-                 "\r\n\r\n"});
-    EXPECT_TRUE(discover());
-}
-
-class DiscoveryFails : public Discovery {
-  protected:
-    DiscoveryFails() { nat.timings = impatient_timings(); }
-    void expect_not_found() {
-        std::string out;
-        EXPECT_FALSE(discover(&out));
-        EXPECT_EQ(nat.status, 8);
-        EXPECT_EQ(nat.last_error, "Fail to find an UPNP NAT.\n");
-        EXPECT_EQ(nat.udp_socket, -1);
-        printed = out;
+TEST_F(Discovery, DescriptionUrlComesFromTheLocationHeader) {
+    const std::string url = gateway.description_url();
+    const std::string port = std::to_string(gateway.http_port());
+    const std::string ok = "HTTP/1.1 200 OK\r\n";
+    const std::pair<std::string, bool> cases[] = {
+        // LOCATION wins over an earlier URL, whatever the case of its name.
+        {ok +
+             "OPT: \"http://schemas.upnp.org/upnp/1/0/\"; ns=01\r\n01-NLS: 1\r\n"
+             "LOCATION: " +
+             url + "\r\n\r\n",
+         true},
+        {ok + "X-Other: http://127.0.0.1:1/elsewhere\r\nlocation:" + url + "  \r\n\r\n", true},
+        {ok + "LoCaTiOn :\t" + url + "\r\n\r\n", true},
+        // Without a LOCATION, or with an empty one, the first URL is taken.
+        {ok + "X-Where: " + url + "\r\n\r\n", true},
+        {ok + "LOCATION:\r\nAL: " + url + "\r\n\r\n", true},
+        {"NOTIFY * HTTP/1.1\r\nX-Status: 200 OK\r\nLOCATION: " + url + "\r\n\r\n", true},
+        {"HTTP/1.1 404 Not Found\r\nLOCATION: " + url + "\r\n\r\n", false},
+        {"HTTP/1.1 200 OK\nLOCATION: " + url + "\n\n", false}, // bare line feeds
+        {ok + "LOCATION: " + url, false},
+        {ok + "X-Where: HTTP://127.0.0.1:" + port + "/rootDesc.xml\r\n\r\n", false},
+        {ok + "LOCATION: http://127.0.0.1:" + port + "\r\n\r\n", false}, // no path
+    };
+    for (const auto& [answer, found] : cases) {
+        SCOPED_TRACE(answer);
+        answer_with({answer});
+        gateway.clear_records();
+        if (found) {
+            nat.timings = quick_timings();
+            nat.describe_url.clear();
+            EXPECT_TRUE(discover());
+            EXPECT_EQ(nat.describe_url, url);
+            EXPECT_TRUE(nat.parse_description()); // and closes the connection
+        } else {
+            expect_not_found();
+            EXPECT_TRUE(gateway.requests().empty());
+        }
     }
-    std::string printed;
-};
-
-TEST_F(DiscoveryFails, NobodyAnswersInSixPasses) {
-    answer_with({});
-    expect_not_found();
-    std::size_t passes = 0;
-    for (std::size_t at = 0; (at = printed.find("recvfrom ret is -1\nccccccccccccccc sleep\n",
-                                                at)) != std::string::npos;
-         ++at)
-        ++passes;
-    EXPECT_EQ(passes, 6u);
-    EXPECT_EQ(gateway.ssdp_requests().size(), 1u);
-}
-
-TEST_F(DiscoveryFails, AnswerWithoutTwoHundredOk) {
-    answer_with({"HTTP/1.1 404 Not Found\r\nLOCATION: " + gateway.description_url() + "\r\n\r\n"});
-    expect_not_found();
-    EXPECT_TRUE(gateway.requests().empty());
-}
-
-TEST_F(DiscoveryFails, LinesEndingInABareLineFeed) {
-    answer_with({"HTTP/1.1 200 OK\nLOCATION: " + gateway.description_url() + "\n\n"});
-    expect_not_found();
-    EXPECT_TRUE(gateway.requests().empty());
-}
-
-TEST_F(DiscoveryFails, UrlInCapitalsWithoutLocation) {
-    answer_with({"HTTP/1.1 200 OK\r\nX-Where: HTTP://127.0.0.1:" +
-                 std::to_string(gateway.http_port()) + "/rootDesc.xml\r\n\r\n"});
-    expect_not_found();
-}
-
-TEST_F(DiscoveryFails, DescriptionOfAnotherDevice) {
-    gateway.set_description_text(
-        "<root><device><deviceType>urn:schemas-upnp-org:device:MediaServer:1</deviceType>"
-        "</device></root>");
-    expect_not_found();
-    EXPECT_EQ(gateway.requests().size(), 1u);
-    EXPECT_EQ(nat.tcp_socket, -1);
-}
-
-TEST_F(DiscoveryFails, UrlWithoutPath) {
-    answer_with({"HTTP/1.1 200 OK\r\nLOCATION: http://127.0.0.1:" +
-                 std::to_string(gateway.http_port()) + "\r\n\r\n"});
-    expect_not_found();
     EXPECT_TRUE(contains(printed, "inner get_description error\n"));
 }
 
-TEST_F(DiscoveryFails, DescriptionLargerThanTheCap) {
+TEST_F(Discovery, SilentNetworkGetsOneSearchAndSixPasses) {
+    answer_with({});
+    expect_not_found();
+    EXPECT_EQ(count_of(printed, "recvfrom ret is -1\nccccccccccccccc sleep\n"), 6u);
+    EXPECT_EQ(gateway.ssdp_requests().size(), 1u);
+}
+
+TEST_F(Discovery, LateAnswerIsHeardWithinItsPass) {
+    gateway.set_ssdp_answers({Datagram{ssdp_answer(gateway.description_url()), 100}});
+    ASSERT_TRUE(discover());
+    EXPECT_EQ(nat.status, 1);
+}
+
+TEST_F(Discovery, FirstUsableOfTwoGatewaysWins) {
+    fakegw::FakeGateway other;
+    answer_with({ssdp_answer(other.description_url()), ssdp_answer(gateway.description_url())});
+    ASSERT_TRUE(discover());
+    EXPECT_EQ(nat.describe_url, other.description_url());
+    EXPECT_TRUE(gateway.requests().empty());
+    // Another kind of device is passed over, and so is one that no longer answers.
+    const std::string media_server =
+        "<root><device><deviceType>urn:schemas-upnp-org:device:MediaServer:1</deviceType>"
+        "</device></root>";
+    other.set_description_text(media_server);
+    ASSERT_TRUE(discover());
+    EXPECT_EQ(nat.describe_url, gateway.description_url());
+    EXPECT_EQ(other.requests().size(), 2u);
+    other.stop_http();
+    ASSERT_TRUE(discover());
+    EXPECT_EQ(nat.describe_url, gateway.description_url());
+    gateway.set_description_text(media_server);
+    expect_not_found();
+}
+
+TEST_F(Discovery, DescriptionSplitAcrossManyWritesIsReadWhole) {
+    const fakegw::Reply whole = fakegw::http_ok(fakegw::igd_description());
+    gateway.set_description(fakegw::split_inside(fakegw::split(whole, 7, 2), "</root>", 20));
+    ASSERT_TRUE(discover());
+    EXPECT_EQ(nat.description, whole.bytes);
+    // An end tag in capitals is no marker: the read goes on until the gateway hangs up.
+    std::string capitals = fakegw::igd_description();
+    capitals.replace(capitals.find("</root>"), 7, "</ROOT>");
+    gateway.set_description_text(capitals);
+    ASSERT_TRUE(discover());
+    EXPECT_EQ(nat.description, fakegw::http_ok(capitals).bytes);
+}
+
+TEST_F(Discovery, DescriptionLargerThanTheCapIsDropped) {
     // The end tag comes only after the cap.
-    const std::string body = std::string(UpnpNat::kAnswerCap, ' ') + fakegw::igd_description();
-    gateway.set_description(fakegw::http_ok(body));
-    nat.timings.read_wait_ms = 500;
+    gateway.set_description(
+        fakegw::http_ok(std::string(UpnpNat::kAnswerCap, ' ') + fakegw::igd_description()));
     expect_not_found();
     EXPECT_TRUE(nat.description.empty());
 }
 
 TEST_F(Discovery, GetDescriptionRefusesAnUnsplittableUrl) {
     nat.describe_url = "http://10.0.0.1:5000";
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(nat.get_description());
-    testing::internal::GetCapturedStdout();
+    printed_by([&] { EXPECT_FALSE(nat.get_description()); });
     EXPECT_EQ(nat.status, 8);
     EXPECT_EQ(nat.last_error, "Failed to parseURl: http://10.0.0.1:5000\n");
 }
 
-TEST_F(Discovery, FirstGoodGatewayOfTwoWins) {
-    fakegw::FakeGateway other;
-    answer_with({fakegw::ssdp_answer(other.description_url()),
-                 fakegw::ssdp_answer(gateway.description_url())});
-    ASSERT_TRUE(discover());
-    EXPECT_EQ(nat.describe_url, other.description_url());
-    EXPECT_TRUE(gateway.requests().empty());
+const char kIgd[] = "urn:schemas-upnp-org:device:InternetGatewayDevice:1";
+const char kWan[] = "urn:schemas-upnp-org:device:WANDevice:1";
+const char kConn[] = "urn:schemas-upnp-org:device:WANConnectionDevice:1";
+
+std::string device(const std::string& type, const std::string& inner,
+                   const std::string& list = "deviceList", const std::string& extra = "") {
+    return "<device><deviceType>" + type + "</deviceType>" + extra + "<" + list + ">" + inner +
+           "</" + list + "></device>";
 }
 
-TEST_F(Discovery, SecondGatewayIsTriedWhenTheFirstCannotBeFetched) {
-    fakegw::FakeGateway other;
-    other.set_description_text("<root/>");
-    answer_with({fakegw::ssdp_answer(other.description_url()),
-                 fakegw::ssdp_answer(gateway.description_url())});
-    ASSERT_TRUE(discover());
-    EXPECT_EQ(nat.describe_url, gateway.description_url());
-    EXPECT_EQ(other.requests().size(), 1u);
+std::string service(const std::string& type, const std::string& control) {
+    return "<service><serviceType>" + type + "</serviceType><controlURL>" + control +
+           "</controlURL></service>";
 }
 
-TEST_F(Discovery, DeadFirstUrlIsPassedOver) {
-    // A candidate whose description server refuses the connection.
-    answer_with({fakegw::ssdp_answer("http://127.0.0.1:1/rootDesc.xml"),
-                 fakegw::ssdp_answer(gateway.description_url())});
-    nat.init(1);
-    ASSERT_TRUE(discover());
-    EXPECT_EQ(nat.describe_url, gateway.description_url());
+// The device tree with `services` as the WAN connection device's service list.
+std::string tree(const std::string& services, const std::string& before_device = "",
+                 const std::string& gateway_extra = "") {
+    return "<?xml version=\"1.0\"?>\r\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">" +
+           before_device +
+           device(kIgd, device(kWan, device(kConn, services, "serviceList")), "deviceList",
+                  gateway_extra) +
+           "</root>";
 }
 
-TEST_F(Discovery, LateAnswerIsStillHeardWithinItsPass) {
-    gateway.set_ssdp_answers({Datagram{fakegw::ssdp_answer(gateway.description_url()), 100}});
-    ASSERT_TRUE(discover());
-    EXPECT_EQ(nat.status, 1);
+class Description : public ::testing::Test {
+  protected:
+    UpnpNat nat;
+
+    // Walks `xml` as the answer to a description request, whose connection the walk closes on
+    // every outcome.
+    bool walk(const std::string& xml, const std::string& url) {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        nat.tcp_socket = fds[0];
+        nat.describe_url = url;
+        nat.description = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n" + xml;
+        const bool ok = nat.parse_description();
+        EXPECT_EQ(nat.tcp_socket, -1);
+        char byte;
+        EXPECT_EQ(::recv(fds[1], &byte, 1, MSG_DONTWAIT), 0) << "connection left open";
+        ::close(fds[1]);
+        return ok;
+    }
+};
+
+TEST_F(Description, FindsTheFirstDrivableConnectionService) {
+    const std::string url = "http://192.168.1.1:5000/rootDesc.xml";
+    const std::string base = "http://192.168.1.1:5000";
+    const std::string ip = SERVICE_WANIP;
+    struct Case {
+        std::string xml;
+        std::string base_url;
+        std::string control_url;
+        std::string service_type;
+        std::string friendly_name = "Earlier"; // kept when the gateway names none
+    };
+    const Case cases[] = {
+        {tree(service(ip, "/ctl/IPConn")), base, base + "/ctl/IPConn", ip},
+        // URLBase wins and is joined plainly.
+        {tree(service(ip, "/upnp/control/WANIPConn1"), "<URLBase>http://192.168.1.1:80/</URLBase>"),
+         "http://192.168.1.1:80/", "http://192.168.1.1:80//upnp/control/WANIPConn1", ip},
+        // Only "http://" in small or capital letters makes an absolute control URL.
+        {tree(service(ip, "http://10.0.0.1:2869/ctl")), base, "http://10.0.0.1:2869/ctl", ip},
+        {tree(service(ip, "HTTP://10.0.0.1:2869/ctl")), base, "HTTP://10.0.0.1:2869/ctl", ip},
+        {tree(service(ip, "Http://10.0.0.1:2869/ctl")), base, base + "Http://10.0.0.1:2869/ctl",
+         ip},
+        // Other services and a service without control URL are passed over.
+        {tree(service("urn:schemas-upnp-org:service:WANCommonInterfaceConfig:1", "/ctl/Cmn") +
+              "<service><serviceType>" + ip + "</serviceType></service>" +
+              service(SERVICE_WANPPP, "/ctl/PPP") + service(ip, "/ctl/IP")),
+         base, base + "/ctl/PPP", SERVICE_WANPPP},
+        {tree(service(ip, "/c"), "", "<friendlyName>Home &amp; Garden Router</friendlyName>"), base,
+         base + "/c", ip, "Home & Garden Router"},
+        // Element names in any case; the types must match exactly.
+        {"<ROOT>" +
+             device(kIgd,
+                    device(kWan, device(kConn, service(ip, "/c"), "ServiceList"), "devicelist"),
+                    "DEVICELIST") +
+             "</ROOT>",
+         base, base + "/c", ip},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.xml);
+        nat.friendly_name = "Earlier";
+        ASSERT_TRUE(walk(c.xml, url));
+        EXPECT_EQ(nat.status, 4);
+        EXPECT_EQ(nat.base_URL, c.base_url);
+        EXPECT_EQ(nat.control_url, c.control_url);
+        EXPECT_EQ(nat.service_type, c.service_type);
+        EXPECT_EQ(nat.friendly_name, c.friendly_name);
+    }
 }
 
-TEST_F(Discovery, DescriptionSplitAcrossManyWrites) {
-    gateway.set_description(fakegw::split_inside(
-        fakegw::split(fakegw::http_ok(fakegw::igd_description()), 7, 2), "</root>", 20));
-    ASSERT_TRUE(discover());
-    EXPECT_EQ(nat.description, fakegw::http_ok(fakegw::igd_description()).bytes);
-}
-
-TEST_F(Discovery, DescriptionWithoutRootEndEndsWithTheConnection) {
-    // The capital end tag is no marker; the gateway closing the connection ends the read.
-    gateway.set_description_text(fakegw::igd_description() + "</ROOT>");
-    ASSERT_TRUE(discover());
-    EXPECT_TRUE(contains(nat.description, "</ROOT>"));
-}
-
-TEST(DescriptionUrl, FromSsdpAnswers) {
-    std::string url;
-    EXPECT_TRUE(upnp_wire::description_url_of(
-        "HTTP/1.1 200 OK\r\nLOCATION: http://192.168.1.1:5000/rootDesc.xml\r\n\r\n", url));
-    EXPECT_EQ(url, "http://192.168.1.1:5000/rootDesc.xml");
-    EXPECT_TRUE(upnp_wire::description_url_of(
-        "HTTP/1.1 200 OK\r\nLoCaTiOn :\thttp://10.0.0.1/d.xml\r\n", url));
-    EXPECT_EQ(url, "http://10.0.0.1/d.xml");
-    EXPECT_FALSE(upnp_wire::description_url_of("HTTP/1.1 200 OK\r\n\r\n", url));
-    EXPECT_FALSE(upnp_wire::description_url_of("HTTP/1.1 200 OK\r\nLOCATION: http://a/b", url));
-    // An empty LOCATION counts as none.
-    EXPECT_TRUE(upnp_wire::description_url_of(
-        "HTTP/1.1 200 OK\r\nLOCATION:\r\nAL: http://10.0.0.2/x\r\n", url));
-    EXPECT_EQ(url, "http://10.0.0.2/x");
+TEST_F(Description, EachMissingPartHasItsText) {
+    const std::string no_root = "The device descripe XML file is not a valid XML file. Cann't "
+                                "find root element.\n";
+    const std::string no_igd =
+        "Fail to find device \"urn:schemas-upnp-org:device:InternetGatewayDevice:1 \"\n";
+    const std::string no_service =
+        "can't find  \" SERVICE_WANIP \" or \" SERVICE_WANPPP \" service.\n";
+    const auto bare = [](const std::string& type) {
+        return "<device><deviceType>" + type + "</deviceType></device>";
+    };
+    struct Case {
+        std::string xml;
+        std::string error;
+        std::string url = "http://192.168.1.1:5000/rootDesc.xml";
+    };
+    const Case cases[] = {
+        {"", no_root},
+        {"<root><device></wrong></root>", no_root},
+        {tree(service(SERVICE_WANIP, "/c")),
+         "Fail to get base_URL from XMLNode \"URLBase\" or describe_url.\n",
+         "http://192.168.1.1:5000"},
+        {"<root/>", no_igd},
+        {"<root>" + bare("urn:schemas-upnp-org:device:InternetGatewayDevice:2") + "</root>",
+         no_igd},
+        {"<root>" + bare("urn:schemas-upnp-org:device:internetgatewaydevice:1") + "</root>",
+         no_igd},
+        {"<root>" + bare(kIgd) + "</root>",
+         " Fail to find deviceList of device "
+         "\"urn:schemas-upnp-org:device:InternetGatewayDevice:1 \"\n"},
+        {"<root>" + device(kIgd, "") + "</root>",
+         "Fail to find device \"urn:schemas-upnp-org:device:WANDevice:1 \"\n"},
+        {"<root>" + device(kIgd, bare(kWan)) + "</root>",
+         " Fail to find deviceList of device \"urn:schemas-upnp-org:device:WANDevice:1 \"\n"},
+        {"<root>" + device(kIgd, device(kWan, "")) + "</root>",
+         "Fail to find device \"urn:schemas-upnp-org:device:WANConnectionDevice:1\"\n"},
+        {"<root>" + device(kIgd, device(kWan, bare(kConn))) + "</root>",
+         " Fail to find serviceList of device \"urn:schemas-upnp-org:device:WANDevice:1 \"\n"},
+        {tree(service("urn:schemas-upnp-org:service:WANIPConnection:2", "/c")), no_service},
+        // Only the first connection device is searched.
+        {"<root>" +
+             device(
+                 kIgd,
+                 device(kWan, device(kConn, service("urn:x:service:Other:1", "/o"), "serviceList") +
+                                  device(kConn, service(SERVICE_WANIP, "/ip"), "serviceList"))) +
+             "</root>",
+         no_service},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.xml);
+        nat.control_url = "http://10.0.0.1/old"; // an earlier search's result stays
+        EXPECT_FALSE(walk(c.xml, c.url));
+        EXPECT_EQ(nat.status, 8);
+        EXPECT_EQ(nat.last_error, c.error);
+        EXPECT_EQ(nat.control_url, "http://10.0.0.1/old");
+    }
 }
 
 } // namespace

@@ -19,15 +19,31 @@ inline UpnpTimings quick_timings() {
     return t;
 }
 
-// Limits for tests that wait out a silent router.
-inline UpnpTimings impatient_timings() {
-    UpnpTimings t = quick_timings();
-    t.read_wait_ms = 10;
-    t.ssdp_wait_ms = 10;
-    return t;
+inline std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
+        ++n;
+    return n;
 }
 
-// A client pointed at a fake gateway on loopback.
+inline bool contains(const std::string& text, const std::string& part) {
+    return count_of(text, part) > 0;
+}
+
+// What `call` prints on standard output.
+template <typename F> std::string printed_by(F call) {
+    testing::internal::CaptureStdout();
+    call();
+    return testing::internal::GetCapturedStdout();
+}
+
+inline fakegw::Reply no_answer() {
+    fakegw::Reply reply;
+    reply.silent = true;
+    return reply;
+}
+
+// A client pointed at a fake gateway on loopback, with the service of a gateway already found.
 class GatewayTest : public ::testing::Test {
   protected:
     fakegw::FakeGateway gateway;
@@ -38,15 +54,11 @@ class GatewayTest : public ::testing::Test {
         nat.ssdp_port = gateway.ssdp_port();
         nat.timings = quick_timings();
         nat.init(3);
+        nat.service_type = SERVICE_WANIP;
+        nat.control_url = gateway.url("/ctl/IPConn");
     }
-
-    // A client that already knows the gateway's control URL, as after a found gateway.
-    void select_service(const std::string& path = "/ctl/IPConn") {
-        nat.service_type = fakegw::kServiceWanIp;
-        nat.control_url = gateway.url(path);
+    std::string connect_error() const {
+        return "Fail to connect to 127.0.0.1:" + std::to_string(gateway.http_port()) +
+               " (using TCP)\n";
     }
 };
-
-inline bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
