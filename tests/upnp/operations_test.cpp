@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -38,6 +39,23 @@ class Operations : public GatewayTest {
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
+    }
+    // Every control action, each telling whether it succeeded.
+    std::vector<std::function<bool()>> each_action() {
+        return {[this] { return add("web", 8080); },
+                [this] { return nat.del_port_mapping(8080, "UDP"); },
+                [this] { return nat.get_external_ip(address); },
+                [this] {
+                    nat.mappings.push_back({"old", "TCP", "1", "10.0.0.2", "1"});
+                    return nat.get_port_mappings();
+                }};
+    }
+    // Whatever the router sends, a failure comes with status 8 and a text ending in a line feed.
+    void expect_clean_failure() {
+        EXPECT_EQ(nat.status, 8);
+        ASSERT_FALSE(nat.last_error.empty());
+        EXPECT_EQ(nat.last_error.back(), '\n');
+        EXPECT_EQ(nat.tcp_socket, -1);
     }
     std::size_t files() const {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
@@ -123,15 +141,7 @@ TEST_F(Operations, SoapCallSendsTheServiceAndHandsBackTheRawAnswerWithTheSocketO
 }
 
 TEST_F(Operations, FailuresBeforeAnythingIsSentKeepTheirTexts) {
-    const std::function<bool()> operations[] = {
-        [&] { return add("web", 8080); },
-        [&] { return nat.del_port_mapping(8080, "UDP"); },
-        [&] { return nat.get_external_ip(address); },
-        [&] {
-            nat.mappings.push_back({"old", "TCP", "1", "10.0.0.2", "1"});
-            return nat.get_port_mappings();
-        },
-    };
+    const auto operations = each_action();
     // No control URL (a gateway found through NAT-PMP), then a gateway that went away.
     nat.control_url.clear();
     for (const auto& operation : operations) {
@@ -163,7 +173,7 @@ TEST_F(Operations, TextsInArgumentsAreEscaped) {
     EXPECT_TRUE(contains(body, "<NewProtocol>TCP&amp;</NewProtocol>"));
 }
 
-TEST_F(Operations, AddLogsEveryAnswerAndKeepsTheRoutersReason) {
+TEST_F(Operations, RefusalsKeepTheRoutersReasonAndAddLogsEveryAnswer) {
     ASSERT_TRUE(add("web", 8080));
     EXPECT_EQ(log(), fakegw::soap_ok("AddPortMapping", "").bytes);
     EXPECT_FALSE(add("web", 8080, "192.168.1.99"));
@@ -177,6 +187,10 @@ TEST_F(Operations, AddLogsEveryAnswerAndKeepsTheRoutersReason) {
     ASSERT_TRUE(add("web", 8081));
     EXPECT_EQ(nat.upnp_error_code, 0);
     EXPECT_EQ(nat.upnp_error_description, "");
+    EXPECT_FALSE(nat.del_port_mapping(1234, "TCP"));
+    EXPECT_EQ(nat.last_error, "Fail to del port mapping (TCP/1234)\n");
+    EXPECT_EQ(nat.upnp_error_code, 714);
+    EXPECT_EQ(nat.upnp_error_description, "NoSuchEntryInArray");
 
     // A silent router: an empty log, and a mark for each of up to 30 waits that brought nothing.
     gateway.script("AddPortMapping", no_answer());
@@ -229,69 +243,91 @@ TEST_F(Operations, OnlyAStatusLineWithCode200IsSuccess) {
     gateway.script("DeletePortMapping", cut);
     EXPECT_FALSE(nat.del_port_mapping(8080, "TCP"));
     EXPECT_EQ(nat.last_error, "Fail to del port mapping (TCP/8080)\n");
-
-    fakegw::Reply bare;
-    bare.bytes = "<s:Envelope><s:Body><u:GetExternalIPAddressResponse><NewExternalIPAddress>1.2.3.4"
-                 "</NewExternalIPAddress></u:GetExternalIPAddressResponse></s:Body></s:Envelope>";
-    for (const fakegw::Reply& reply :
-         {bare, fakegw::soap_fault(501, "ActionFailed"), no_answer()}) {
-        gateway.script("GetExternalIPAddress", reply);
-        nat.timings.read_wait_ms = 5;
-        EXPECT_FALSE(nat.get_external_ip(address));
-        EXPECT_EQ(nat.status, 8);
-        EXPECT_EQ(nat.last_error, "Fail to get router internet ip.\n");
-        EXPECT_EQ(nat.tcp_socket, -1);
-    }
-    EXPECT_EQ(address, "untouched");
 }
 
-TEST_F(Operations, DeletingAnUnknownMappingKeepsTheRoutersReason) {
-    EXPECT_FALSE(nat.del_port_mapping(1234, "TCP"));
-    EXPECT_EQ(nat.status, 8);
-    EXPECT_EQ(nat.last_error, "Fail to del port mapping (TCP/1234)\n");
-    EXPECT_EQ(nat.upnp_error_code, 714);
-    EXPECT_EQ(nat.upnp_error_description, "NoSuchEntryInArray");
-}
-
-TEST_F(Operations, ExternalAddressIsTakenAsTheRouterGivesIt) {
-    fakegw::Reply cut = fakegw::soap_ok(
-        "GetExternalIPAddress", "<NewExternalIPAddress>198.51.100.1</NewExternalIPAddress><X>");
-    cut.bytes[cut.bytes.find("<X>")] = '\0'; // what follows a zero byte is lost
-    const std::pair<fakegw::Reply, std::string> cases[] = {
-        {fakegw::soap_ok("GetExternalIPAddress",
-                         "<NewExternalIPAddress>0.0.0.0</NewExternalIPAddress>"),
-         "0.0.0.0"}, // no WAN connection
-        {fakegw::soap_ok("GetExternalIPAddress", "<NewExternalIPAddress/>"), ""},
-        {cut, "198.51.100.1"},
+TEST_F(Operations, ExternalAddressAsTheRouterGivesItOrTheFailureText) {
+    const auto ip = [](const std::string& arguments) {
+        return fakegw::soap_ok("GetExternalIPAddress", arguments);
     };
+    fakegw::Reply cut = ip("<NewExternalIPAddress>198.51.100.1</NewExternalIPAddress><X>");
+    cut.bytes[cut.bytes.find("<X>")] = '\0'; // what follows a zero byte is lost
+    fakegw::Reply bare = ip("<NewExternalIPAddress>1.2.3.4</NewExternalIPAddress>");
+    bare.bytes.erase(0, bare.bytes.find("<s:Envelope")); // no status line
+    const std::string refused = "!Fail to get router internet ip.\n";
+    const std::string walk = "!Fail to get mapping info from response data.(NO \"";
+    // The address on success; on failure "!" and the text.
+    const std::pair<fakegw::Reply, std::string> cases[] = {
+        {ip("<NewExternalIPAddress>0.0.0.0</NewExternalIPAddress>"), "0.0.0.0"}, // no WAN link
+        {ip("<NewExternalIPAddress/>"), ""},
+        {cut, "198.51.100.1"},
+        {bare, refused},
+        {fakegw::soap_fault(501, "ActionFailed"), refused},
+        {no_answer(), refused},
+        {fakegw::http_ok(""), walk + "SOAP-ENV:Envelope\" node.)\n"},
+        {fakegw::http_ok("<s:Envelope><s:Head/></s:Envelope>"), walk + "SOAP-ENV:Body\" node.)\n"},
+        {fakegw::http_ok("<s:Envelope><s:Body><u:Other/></s:Body></s:Envelope>"),
+         walk + "u:GetExternalIPAddressResponse\" node.)\n"},
+        {ip("<Other>1</Other>"), walk + "NewExternalIPAddress\" node.)\n"},
+    };
+    nat.timings.read_wait_ms = 5;
     for (const auto& [reply, expected] : cases) {
         gateway.script("GetExternalIPAddress", reply);
-        ASSERT_TRUE(nat.get_external_ip(address));
-        EXPECT_EQ(address, expected);
-        EXPECT_EQ(nat.status, 7);
+        address = "untouched";
+        const bool ok = nat.get_external_ip(address);
+        EXPECT_EQ(ok ? address : "!" + nat.last_error, expected);
+        EXPECT_EQ(address, ok ? expected : "untouched");
+        EXPECT_EQ(nat.status, ok ? 7 : 8);
         EXPECT_EQ(nat.tcp_socket, -1);
     }
     EXPECT_TRUE(nat.last_response.empty()) << "the address answer is not kept";
 }
 
-TEST_F(Operations, ExternalAddressAnswerThatDoesNotWalk) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "SOAP-ENV:Envelope"},
-        {"<s:Envelope><s:Head/></s:Envelope>", "SOAP-ENV:Body"},
-        {"<s:Envelope><s:Body><u:Other/></s:Body></s:Envelope>", "u:GetExternalIPAddressResponse"},
-        {"<s:Envelope><s:Body><u:GetExternalIPAddressResponse><Other>1</Other>"
-         "</u:GetExternalIPAddressResponse></s:Body></s:Envelope>",
-         "NewExternalIPAddress"},
-    };
-    for (const auto& [body, missing] : cases) {
-        gateway.script("GetExternalIPAddress", fakegw::http_ok(body));
-        EXPECT_FALSE(nat.get_external_ip(address));
-        EXPECT_EQ(nat.status, 8);
-        EXPECT_EQ(nat.last_error,
-                  "Fail to get mapping info from response data.(NO \"" + missing + "\" node.)\n");
-        EXPECT_EQ(nat.tcp_socket, -1);
+TEST_F(Operations, EnormousAnswerToEachActionFailsCleanly) {
+    const fakegw::Reply enormous =
+        fakegw::http_ok(std::string(UpnpNat::kAnswerCap + 1, 'x') + "</s:Envelope>");
+    for (const char* action : {"AddPortMapping", "DeletePortMapping", "GetExternalIPAddress",
+                               "GetGenericPortMappingEntry"})
+        gateway.script(action, enormous);
+    for (const auto& operation : each_action()) {
+        operation();
+        expect_clean_failure();
+        EXPECT_TRUE(nat.mappings.empty());
+    }
+    EXPECT_EQ(nat.last_error, "Totally 0 mapping entries.\n");
+    EXPECT_EQ(address, "untouched");
+}
+
+TEST_F(Operations, OddControlUrlsFailCleanly) {
+    for (const std::string& url :
+         {"http://127.0.0.1:" + std::to_string(gateway.http_port()), std::string("http:/x"),
+          std::string("://"), std::string("http://:80/x"),
+          std::string("http://127.0.0.1:99999999999999999999/x"), std::string("http://[::1]:80/x"),
+          std::string("http://a b/x"), std::string("http://127.0.0.1:-5/x")}) {
+        nat.control_url = url;
+        EXPECT_FALSE(nat.get_external_ip(address)) << url;
+        expect_clean_failure();
     }
     EXPECT_EQ(address, "untouched");
+    // A port beyond sixteen bits wraps, here onto the gateway.
+    nat.control_url =
+        "http://127.0.0.1:" + std::to_string(65536 + gateway.http_port()) + "/ctl/IPConn";
+    EXPECT_TRUE(nat.get_external_ip(address));
+}
+
+TEST_F(Operations, GarbageAndDeeplyNestedAnswersFailCleanly) {
+    std::mt19937 random(1234);
+    const std::string alphabet = "<>/&;:\"' =?!-[]abcHTTP/1.1 200 OK\r\nEnvelope";
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    for (int round = 0; round <= 40; ++round) {
+        std::string junk(static_cast<std::size_t>(random() % 3000), '\0');
+        for (char& c : junk)
+            c = alphabet[random() % alphabet.size()];
+        gateway.script("GetExternalIPAddress", fakegw::http_ok(round == 40 ? deep : junk));
+        if (!nat.get_external_ip(address))
+            expect_clean_failure();
+    }
 }
 
 } // namespace
