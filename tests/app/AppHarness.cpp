@@ -1,59 +1,6 @@
 #include "AppHarness.h"
 
 #include "UpnpNat.h"
-#include "log.h"
-
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
-
-int FakeNatPmp::initnatpmp(natpmp_t* p, int, in_addr_t) {
-    ++inits;
-    *p = natpmp_t{};
-    p->s = init_result != 0 ? -1 : 7; // never read: the fake's select() decides readiness
-    return init_result;
-}
-
-void FakeNatPmp::startRequest(natpmp_t* p) {
-    p->has_pending_request = 1;
-    p->try_number = 0;
-    deadline_ms_ = now_ms + 250;
-    sent_ = 1;
-    ++transmissions;
-}
-
-int FakeNatPmp::sendpublicaddressrequest(natpmp_t* p) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_mapping_ = false;
-    if (send_result == 2)
-        startRequest(p);
-    return send_result;
-}
-
-int FakeNatPmp::sendnewportmappingrequest(natpmp_t* p, int protocol, uint16_t privateport,
-                                          uint16_t publicport, uint32_t lifetime) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_mapping_ = true;
-    mapping_requests_.push_back({protocol, privateport, publicport, static_cast<int>(lifetime)});
-    startRequest(p);
-    return 12;
-}
-
-int FakeNatPmp::getnatpmprequesttimeout(natpmp_t*, struct timeval* timeout) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const long long left = deadline_ms_ - now_ms;
-    timeout->tv_sec = left / 1000;
-    timeout->tv_usec = (left % 1000) * 1000;
-    return 0;
-}
-
-int FakeNatPmp::select(int, fd_set*, struct timeval* timeout) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (answered())
-        return 1;
-    now_ms += timeout->tv_sec * 1000 + timeout->tv_usec / 1000;
-    return 0;
-}
 
 int FakeNatPmp::readnatpmpresponseorretry(natpmp_t* p, natpmpresp_t* response) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -62,10 +9,9 @@ int FakeNatPmp::readnatpmpresponseorretry(natpmp_t* p, natpmpresp_t* response) {
     if (answered()) {
         p->has_pending_request = 0;
         *response = natpmpresp_t{};
-        if (pending_mapping_ && mapping_requests_.back().lifetime != 0) { // lifetime 0 removes
-            const MappingRequest& asked = mapping_requests_.back();
+        if (pending_mapping_ && !mapping_requests_.last().endsWith(" 0")) { // lifetime 0 removes
             response->pnu.newportmapping.mappedpublicport =
-                static_cast<uint16_t>(asked.private_port + public_port_offset);
+                static_cast<uint16_t>(mapping_private_port_ + public_port_offset);
             response->pnu.newportmapping.lifetime = granted_lifetime;
         }
         return 0;
@@ -98,58 +44,6 @@ AppHarness::AppHarness() {
     app = std::make_unique<myApp>(natpmp);
     app->hooks() = {[this] { ++terminations; }, [this](int status) { exits.append(status); },
                     [this] { ++beeps; }};
-}
-
-AppHarness::~AppHarness() {
-    app.reset();
-    set_log_observer({});
-}
-
-void AppHarness::start() {
-    QVERIFY(app->bindInterface(ui.windows()));
-    app->awakeFromNib();
-}
-
-bool AppHarness::startWithGateway(std::vector<fakegw::Entry> entries) {
-    const int count = static_cast<int>(entries.size());
-    gateway.set_entries(std::move(entries));
-    start();
-    return waitIdle() && router_found && app->numberOfRowsInTableView() == count;
-}
-
-bool AppHarness::startWithAirPort() {
-    gateway.set_ssdp_answers({});
-    natpmp.answer_on_transmission = 1;
-    start();
-    return waitIdle() && apple_router;
-}
-
-bool AppHarness::waitIdle(int timeoutMs) {
-    return QTest::qWaitFor(
-        [this] {
-            if (app->backgroundWorkRunning())
-                return false;
-            QCoreApplication::processEvents();
-            return !app->backgroundWorkRunning();
-        },
-        timeoutMs);
-}
-
-QStringList AppHarness::logs() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return logs_;
-}
-
-void AppHarness::clearLogs() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    logs_.clear();
-}
-
-QStringList AppHarness::row(int index) const {
-    QStringList cells;
-    for (const char* identifier : {"Name", "Listen_port", "Protocol", "IP"})
-        cells << app->objectValueForTableColumn(QLatin1String(identifier), index).toString();
-    return cells;
 }
 
 QString AppHarness::addThroughDialog(const QString& mappingName, const QString& portText,
@@ -194,25 +88,4 @@ void whenReady(std::function<bool()> condition, std::function<void()> action) {
         action();
     });
     timer->start();
-}
-
-StdoutCapture::StdoutCapture() {
-    std::fflush(stdout);
-    char name[] = "/tmp/quaymap-stdout-XXXXXX";
-    const int fd = mkstemp(name);
-    path_ = name;
-    saved_ = dup(STDOUT_FILENO);
-    dup2(fd, STDOUT_FILENO);
-    ::close(fd);
-}
-
-std::string StdoutCapture::take() {
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-    std::ifstream in(path_);
-    std::stringstream text;
-    text << in.rdbuf();
-    unlink(path_.c_str());
-    return text.str();
 }

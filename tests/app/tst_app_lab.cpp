@@ -3,7 +3,6 @@
 // which brings the lab up in the mode the test names and exports LAB_* variables). The cases
 // of one run share one application, started once, as a person would use it.
 #include "AppHarness.h"
-#include "log.h"
 
 namespace {
 

@@ -4,6 +4,15 @@
 
 static const QString kTrying = QStringLiteral("trying to find Apple router!!!");
 
+// A NAT-PMP gateway's script, and what the first search leaves: the transmission answered (0:
+// the error window shows), how many went out, at least how long it took on the gateway's clock,
+// and its log lines without the wait's own.
+struct NatPmpCase {
+    int initResult, sendResult, readError, answered, transmissions, waitedMs;
+    QStringList logs;
+};
+Q_DECLARE_METATYPE(NatPmpCase)
+
 class SearchTest : public QObject {
     Q_OBJECT
 
@@ -66,44 +75,31 @@ class SearchTest : public QObject {
     }
 
     void natpmpGateway_data() {
-        QTest::addColumn<int>("initResult");
-        QTest::addColumn<int>("sendResult");
-        QTest::addColumn<int>("readError");
-        QTest::addColumn<int>("answered");      // the transmission answered; 0: error window
-        QTest::addColumn<int>("transmissions"); // by the end of the first search
-        QTest::addColumn<int>("waitedMs");      // at least this long on the gateway's clock
-        QTest::addColumn<QStringList>("logs");  // of the first search, without the wait's lines
+        QTest::addColumn<NatPmpCase>("c");
         const QStringList sent = {kTrying, "find Apple router!!!",
                                   "try to send public ip address request, find Apple router!!!",
                                   "sended public ip address request"};
-        QTest::newRow("answers at once") << 0 << 2 << 0 << 1 << 1 << 0 << sent;
-        QTest::newRow("answers the third") << 0 << 2 << 0 << 3 << 3 << 500 << sent;
+        QTest::newRow("answers at once") << NatPmpCase{0, 2, 0, 1, 1, 0, sent};
+        QTest::newRow("answers the third") << NatPmpCase{0, 2, 0, 3, 3, 500, sent};
         // libnatpmp alone would send nine; the give-up follows a deadline after the third.
-        QTest::newRow("silent: three transmissions") << 0 << 2 << 0 << 0 << 3 << 1000 << sent;
-        QTest::newRow("refuses") << 0 << 2 << NATPMP_ERR_NOGATEWAYSUPPORT << 0 << 1 << 0 << sent;
-        QTest::newRow("no gateway") << NATPMP_ERR_CANNOTGETGATEWAY << 2 << 0 << 0 << 0 << 0
-                                    << QStringList({kTrying, "can not find Apple router!!!"});
-        QTest::newRow("incomplete request")
-            << 0 << 1 << 0 << 0 << 0 << 0
-            << sent.mid(0, 3) + QStringList({"send public ip address request error!!!"});
+        QTest::newRow("silent: three transmissions") << NatPmpCase{0, 2, 0, 0, 3, 1000, sent};
+        QTest::newRow("refuses") << NatPmpCase{0, 2, NATPMP_ERR_NOGATEWAYSUPPORT, 0, 1, 0, sent};
+        QTest::newRow("no gateway") << NatPmpCase{
+            NATPMP_ERR_CANNOTGETGATEWAY, 2, 0, 0, 0, 0, {kTrying, "can not find Apple router!!!"}};
+        QTest::newRow("incomplete request") << NatPmpCase{
+            0, 1, 0, 0, 0, 0, sent.mid(0, 3) << "send public ip address request error!!!"};
     }
     void natpmpGateway() {
-        QFETCH(int, initResult);
-        QFETCH(int, sendResult);
-        QFETCH(int, readError);
-        QFETCH(int, answered);
-        QFETCH(int, transmissions);
-        QFETCH(int, waitedMs);
-        QFETCH(QStringList, logs);
+        QFETCH(NatPmpCase, c);
         AppHarness h;
         h.gateway.set_ssdp_answers({});
-        h.natpmp.init_result = initResult;
-        h.natpmp.send_result = sendResult;
-        h.natpmp.read_error = readError;
-        h.natpmp.answer_on_transmission = answered;
+        h.natpmp.init_result = c.initResult;
+        h.natpmp.send_result = c.sendResult;
+        h.natpmp.read_error = c.readError;
+        h.natpmp.answer_on_transmission = c.answered;
         // What the first search left; the error window's closing starts a search that meets an
         // AirPort station.
-        bool stateKept = answered > 0;
+        bool stateKept = c.answered > 0;
         int sent = -1;
         long long waited = -1;
         QStringList logsSeen;
@@ -112,7 +108,7 @@ class SearchTest : public QObject {
             waited = h.natpmp.now_ms;
             logsSeen = h.logs();
         };
-        if (answered == 0)
+        if (c.answered == 0)
             whenReady([&] { return h.app->err_windows->isVisible(); },
                       [&] {
                           firstSearchEnded();
@@ -127,14 +123,14 @@ class SearchTest : public QObject {
         h.start();
         QVERIFY(QTest::qWaitFor([] { return apple_router.load(); }, 10000));
         QVERIFY(h.waitIdle());
-        if (answered > 0)
+        if (c.answered > 0)
             firstSearchEnded();
         QVERIFY(stateKept);
-        QCOMPARE(h.natpmp.inits.load(), answered > 0 ? 1 : 2);
+        QCOMPARE(h.natpmp.inits.load(), c.answered > 0 ? 1 : 2);
         logsSeen.removeAll(QStringLiteral("geted timeout func"));
-        QCOMPARE(logsSeen, logs);
-        QCOMPARE(sent, transmissions);
-        QVERIFY(waited >= waitedMs);
+        QCOMPARE(logsSeen, c.logs);
+        QCOMPARE(sent, c.transmissions);
+        QVERIFY(waited >= c.waitedMs);
         QVERIFY(router_found);
         QCOMPARE(h.app->router_name->text(), QStringLiteral("AirPort Station"));
         QVERIFY(shown(h.app->router_name));
