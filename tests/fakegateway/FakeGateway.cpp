@@ -1,9 +1,11 @@
 #include "FakeGateway.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <fcntl.h>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
@@ -13,6 +15,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace fakegw {
 
@@ -54,7 +57,116 @@ int bind_loopback(int type, uint16_t& port) {
     return fd;
 }
 
+const char kEnvelopeHead[] =
+    "<?xml version=\"1.0\"?>\r\n"
+    "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+    "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>";
+const char kEnvelopeTail[] = "</s:Body></s:Envelope>\r\n";
+
+std::string xml_escape(const std::string& text) {
+    static const std::pair<char, const char*> entities[] = {
+        {'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&apos;"}};
+    std::string out;
+    for (char c : text) {
+        const auto* e = std::find_if(std::begin(entities), std::end(entities),
+                                     [c](const auto& entity) { return entity.first == c; });
+        out += e == std::end(entities) ? std::string(1, c) : std::string(e->second);
+    }
+    return out;
+}
+
+// "<name>text</name>" with the text escaped.
+std::string element(const std::string& name, const std::string& text) {
+    return "<" + name + ">" + xml_escape(text) + "</" + name + ">";
+}
+
 } // namespace
+
+Reply http_status(int code, const std::string& reason, const std::string& body) {
+    Reply reply;
+    reply.bytes = "HTTP/1.1 " + std::to_string(code) + " " + reason +
+                  "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nConnection: close\r\n"
+                  "Content-Length: " +
+                  std::to_string(body.size()) + "\r\nServer: FakeGateway/1.0 UPnP/1.0\r\n\r\n" +
+                  body;
+    return reply;
+}
+
+Reply http_ok(const std::string& body) {
+    return http_status(200, "OK", body);
+}
+
+Reply soap_ok(const std::string& action, const std::string& arguments) {
+    return http_ok(kEnvelopeHead +
+                   ("<u:" + action + "Response xmlns:u=\"" +
+                    "urn:schemas-upnp-org:service:WANIPConnection:1\">") +
+                   arguments + "</u:" + action + "Response>" + kEnvelopeTail);
+}
+
+Reply soap_fault(int code, const std::string& description) {
+    return http_status(500, "Internal Server Error",
+                       kEnvelopeHead +
+                           std::string("<s:Fault><faultcode>s:Client</faultcode><faultstring>"
+                                       "UPnPError</faultstring><detail><UPnPError xmlns=\"urn:"
+                                       "schemas-upnp-org:control-1-0\">") +
+                           element("errorCode", std::to_string(code)) +
+                           element("errorDescription", description) +
+                           "</UPnPError></detail></s:Fault>" + kEnvelopeTail);
+}
+
+std::string entry_arguments(const Entry& e) {
+    return "<NewRemoteHost></NewRemoteHost>" + element("NewExternalPort", e.external_port) +
+           element("NewProtocol", e.protocol) + element("NewInternalPort", e.internal_port) +
+           element("NewInternalClient", e.internal_client) + "<NewEnabled>1</NewEnabled>" +
+           element("NewPortMappingDescription", e.description) +
+           "<NewLeaseDuration>0</NewLeaseDuration>";
+}
+
+Reply split(Reply reply, int pieces, int gap_ms) {
+    reply.cuts.clear();
+    const std::size_t step = std::max<std::size_t>(
+        1, reply.bytes.size() / static_cast<std::size_t>(std::max(1, pieces)));
+    for (std::size_t at = step; at < reply.bytes.size(); at += step)
+        reply.cuts.push_back(at);
+    reply.gap_ms = gap_ms;
+    return reply;
+}
+
+Reply split_inside(Reply reply, const std::string& text, int gap_ms) {
+    const std::size_t at = reply.bytes.find(text);
+    if (at != std::string::npos && text.size() > 1)
+        reply.cuts = {at + text.size() / 2};
+    reply.gap_ms = gap_ms;
+    return reply;
+}
+
+std::string ssdp_answer(const std::string& location) {
+    return "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\n"
+           "ST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
+           "USN: uuid:fa4e0000-0000-4000-8000-000000000001::"
+           "urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
+           "EXT:\r\nSERVER: Linux/6.1 UPnP/1.1 FakeGateway/1.0\r\nLOCATION: " +
+           location + "\r\n\r\n";
+}
+
+// A small IGD v1 tree: the gateway (with a service of its own), its WAN device and the WAN
+// connection device with the one service the client can drive.
+std::string igd_description(const DescriptionOptions& o) {
+    const auto service = [](const std::string& type, const std::string& control) {
+        return "<serviceList><service>" + element("serviceType", type) +
+               element("controlURL", control) + "</service></serviceList>";
+    };
+    return "<?xml version=\"1.0\"?>\r\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
+           "<specVersion><major>1</major><minor>0</minor></specVersion><device>"
+           "<deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:1</deviceType>" +
+           element("friendlyName", o.friendly_name) +
+           service("urn:schemas-upnp-org:service:Layer3Forwarding:1", "/ctl/L3F") +
+           "<deviceList><device><deviceType>urn:schemas-upnp-org:device:WANDevice:1</deviceType>"
+           "<deviceList><device>"
+           "<deviceType>urn:schemas-upnp-org:device:WANConnectionDevice:1</deviceType>" +
+           service(o.service_type, "/ctl/IPConn") +
+           "</device></deviceList></device></deviceList></device></root>\r\n";
+}
 
 std::optional<std::string> Request::argument(const std::string& name) const {
     const std::size_t open = body.find("<" + name + ">");
@@ -69,8 +181,6 @@ struct FakeGateway::State {
     int udp = -1;
     int listener = -1;
     int wake[2] = {-1, -1};
-    uint16_t udp_port = 0;
-    uint16_t tcp_port = 0;
     std::thread ssdp_thread;
     std::thread http_thread;
 
@@ -152,12 +262,6 @@ struct FakeGateway::State {
                 break;
             data.append(chunk, static_cast<std::size_t>(n));
         }
-        const std::size_t s1 = data.find(' ');
-        const std::size_t s2 = data.find(' ', s1 + 1);
-        if (s1 != std::string::npos && s2 != std::string::npos) {
-            request.method = data.substr(0, s1);
-            request.path = data.substr(s1 + 1, s2 - s1 - 1);
-        }
         if (head_end != std::string::npos) {
             const std::string action = header_value(data.substr(0, head_end + 2), "soapaction");
             const std::size_t hash = action.find('#');
@@ -170,8 +274,9 @@ struct FakeGateway::State {
 
     // The router's own answer (under the lock).
     Reply answer(const Request& r) {
-        if (r.method == "GET")
-            return r.path == "/rootDesc.xml" ? description : http_status(404, "Not Found", "");
+        if (r.raw.rfind("GET ", 0) == 0)
+            return r.raw.rfind("GET /rootDesc.xml ", 0) == 0 ? description
+                                                             : http_status(404, "Not Found", "");
         const auto argument = [&r](const char* name) { return r.argument(name).value_or(""); };
         if (r.action == "GetExternalIPAddress")
             return soap_ok(r.action,
@@ -248,10 +353,7 @@ struct FakeGateway::State {
         if (reply.silent) {
             // Holds the connection until the client closes it (or the gateway shuts down).
             char sink[4096];
-            while (ready(fd, POLLIN)) {
-                const ssize_t n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
-                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
-                    return;
+            while (ready(fd, POLLIN) && ::recv(fd, sink, sizeof sink, MSG_DONTWAIT) != 0) {
             }
             return;
         }
@@ -296,8 +398,8 @@ FakeGateway::FakeGateway() : state_(new State) {
     State& s = *state_;
     if (::pipe2(s.wake, O_CLOEXEC) != 0)
         throw std::runtime_error("fake gateway: no pipe");
-    s.udp = bind_loopback(SOCK_DGRAM, s.udp_port);
-    s.listener = bind_loopback(SOCK_STREAM, s.tcp_port);
+    s.udp = bind_loopback(SOCK_DGRAM, ssdp_port_);
+    s.listener = bind_loopback(SOCK_STREAM, http_port_);
     s.ssdp_answers = {{ssdp_answer(description_url()), 0}};
     s.ssdp_thread = std::thread([&s] { s.run_ssdp(); });
     s.http_thread = std::thread([&s] { s.run_http(); });
@@ -312,18 +414,6 @@ FakeGateway::~FakeGateway() {
     s.http_thread.join();
     for (int fd : {s.udp, s.listener, s.wake[0], s.wake[1]})
         ::close(fd);
-}
-
-uint16_t FakeGateway::ssdp_port() const {
-    return state_->udp_port;
-}
-
-uint16_t FakeGateway::http_port() const {
-    return state_->tcp_port;
-}
-
-std::string FakeGateway::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(state_->tcp_port) + path;
 }
 
 // Runs `f` on the state under its lock, handing back what `f` gives.

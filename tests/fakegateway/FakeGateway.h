@@ -46,8 +46,6 @@ struct Entry {
 // A request the HTTP server received.
 struct Request {
     std::string raw;    // every byte received, header and body
-    std::string method; // "GET", "POST"
-    std::string path;
     std::string action; // SOAP action name from the SOAPACTION header; empty for a GET
     std::string body;
     // The text of the body's first <name> element (entities decoded), or none.
@@ -86,10 +84,12 @@ class FakeGateway {
     FakeGateway(const FakeGateway&) = delete;
     FakeGateway& operator=(const FakeGateway&) = delete;
 
-    uint16_t ssdp_port() const;
-    uint16_t http_port() const;
+    uint16_t ssdp_port() const { return ssdp_port_; }
+    uint16_t http_port() const { return http_port_; }
     // "http://127.0.0.1:<port><path>"
-    std::string url(const std::string& path) const;
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(http_port_) + path;
+    }
     // The description's URL; the default SSDP answer names it.
     std::string description_url() const { return url("/rootDesc.xml"); }
 
@@ -125,6 +125,8 @@ class FakeGateway {
   private:
     struct State;
     std::unique_ptr<State> state_;
+    uint16_t ssdp_port_ = 0;
+    uint16_t http_port_ = 0;
 };
 
 } // namespace fakegw

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
-#include <sstream>
 
 namespace {
 
@@ -25,20 +25,18 @@ class Operations : public GatewayTest {
     }
     ~Operations() override { fs::remove_all(folder); }
 
-    bool add(const std::string& description, uint16_t external_port,
-             const std::string& client = "192.168.1.20", std::string* out = nullptr) {
+    std::string printed;
+
+    bool add(const std::string& description, uint16_t port,
+             const std::string& client = "192.168.1.20") {
         bool ok = false;
-        const std::string printed = printed_by(
-            [&] { ok = nat.add_port_mapping(description, client, external_port, 80, "TCP"); });
-        if (out != nullptr)
-            *out = printed;
+        printed =
+            printed_by([&] { ok = nat.add_port_mapping(description, client, port, 80, "TCP"); });
         return ok;
     }
     std::string log() const {
         std::ifstream in(folder / "quaymap.log", std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
     // Every control action, each telling whether it succeeded.
     std::vector<std::function<bool()>> each_action() {
@@ -195,21 +193,19 @@ TEST_F(Operations, RefusalsKeepTheRoutersReasonAndAddLogsEveryAnswer) {
     // A silent router: an empty log, and a mark for each of up to 30 waits that brought nothing.
     gateway.script("AddPortMapping", no_answer());
     nat.timings.read_wait_ms = 5;
-    std::string out;
-    EXPECT_FALSE(add("web", 8082, "192.168.1.20", &out));
+    EXPECT_FALSE(add("web", 8082));
     EXPECT_EQ(nat.last_error, "Fail to add port mapping (web/TCP)\n");
     EXPECT_EQ(log(), "");
-    EXPECT_GE(count_of(out, "cccccccccccccccccccc\n"), 1u);
-    EXPECT_LE(count_of(out, "cccccccccccccccccccc\n"), 30u) << out;
+    EXPECT_GE(count_of(printed, "cccccccccccccccccccc\n"), 1u);
+    EXPECT_LE(count_of(printed, "cccccccccccccccccccc\n"), 30u) << printed;
 }
 
 TEST_F(Operations, AddMarksEachChunkWithoutTheMarker) {
     gateway.script("AddPortMapping", fakegw::split_inside(fakegw::soap_ok("AddPortMapping", ""),
                                                           "</s:Envelope>", 300));
     nat.timings.read_wait_ms = 5000; // no wait runs out between the two writes
-    std::string out;
-    ASSERT_TRUE(add("web", 8080, "192.168.1.20", &out));
-    EXPECT_EQ(out, "aaaaaaaaaaaaaaaaaaaaaaaaaa\ncccccccccccccccccccc\nbbbbbbbbbbbbbbbb\n");
+    ASSERT_TRUE(add("web", 8080));
+    EXPECT_EQ(printed, "aaaaaaaaaaaaaaaaaaaaaaaaaa\ncccccccccccccccccccc\nbbbbbbbbbbbbbbbb\n");
 }
 
 TEST_F(Operations, UnwritableLogFolderIsIgnored) {

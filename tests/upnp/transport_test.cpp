@@ -16,33 +16,29 @@ void sleep_ms(int ms) {
 
 // A loopback listener whose accept queue is full, so that a further connect is never
 // answered: the only way to see a connection attempt time out without leaving loopback.
-class FullListener {
-  public:
+struct FullListener {
+    std::vector<int> fds = {::socket(AF_INET, SOCK_STREAM, 0)};
+    uint16_t port = 0;
+
     FullListener() {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t n = sizeof a;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 0);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+        ::bind(fds[0], reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fds[0], 0);
+        ::getsockname(fds[0], reinterpret_cast<sockaddr*>(&a), &n);
         port = ntohs(a.sin_port);
         for (int i = 0; i < 4; ++i) {
-            fillers_.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-            ::connect(fillers_.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+            fds.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(fds.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
         }
         sleep_ms(50);
     }
     ~FullListener() {
-        for (int c : fillers_)
-            ::close(c);
-        ::close(fd_);
+        for (int fd : fds)
+            ::close(fd);
     }
-    uint16_t port = 0;
-
-  private:
-    int fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    std::vector<int> fillers_;
 };
 
 TEST(Connect, OpensABlockingConnectionAndDropsAStaleOne) {
