@@ -10,12 +10,8 @@ using fakegw::Request;
 
 class Mappings : public GatewayTest {
   protected:
-    std::string printed;
-
     bool list() {
-        bool ok = false;
-        printed = printed_by([&] { ok = nat.get_port_mappings(); });
-        return ok;
+        return quietly([this] { return nat.get_port_mappings(); });
     }
     std::string descriptions() const {
         std::string out;

@@ -30,13 +30,6 @@ inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// What `call` prints on standard output.
-template <typename F> std::string printed_by(F call) {
-    testing::internal::CaptureStdout();
-    call();
-    return testing::internal::GetCapturedStdout();
-}
-
 inline fakegw::Reply no_answer() {
     fakegw::Reply reply;
     reply.silent = true;
@@ -48,6 +41,7 @@ class GatewayTest : public ::testing::Test {
   protected:
     fakegw::FakeGateway gateway;
     UpnpNat nat;
+    std::string printed;
 
     GatewayTest() {
         nat.ssdp_address = "127.0.0.1";
@@ -56,6 +50,13 @@ class GatewayTest : public ::testing::Test {
         nat.init(3);
         nat.service_type = SERVICE_WANIP;
         nat.control_url = gateway.url("/ctl/IPConn");
+    }
+    // Runs `call` with what it prints on standard output caught in `printed`.
+    template <typename F> bool quietly(F call) {
+        testing::internal::CaptureStdout();
+        const bool result = call();
+        printed = testing::internal::GetCapturedStdout();
+        return result;
     }
     std::string connect_error() const {
         return "Fail to connect to 127.0.0.1:" + std::to_string(gateway.http_port()) +
