@@ -1,330 +1,161 @@
-// Tokenizer and element parser: token kinds, trees, warnings and errors with their places.
+// The element parser: trees, warnings, errors with their places, clear sections, entity
+// references and the nesting bound.
 #include "xmlParserInternals.h"
 #include "xml_test_util.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <utility>
-#include <vector>
 
 namespace {
 
-using TokenList = std::vector<std::pair<int, std::string>>;
-
-TokenList Tokens(const char* text) {
-    XMLParseState state;
-    state.lpXML = text;
-    TokenList tokens;
-    for (;;) {
-        const XMLToken token = ReadXMLToken(&state);
-        if (token.kind == XMLTokenEndOfText)
-            return tokens;
-        if (token.kind == XMLTokenClearOpener)
-            tokens.emplace_back(token.kind, token.clearTag->opener);
-        else
-            tokens.emplace_back(token.kind, std::string(token.start, token.length));
-    }
+TEST(XMLElementParser, Trees) {
+    ExpectParses({
+        {"<?xml version=\"1.0\"?><root><a>x</a></root>", nullptr, 0,
+         "#root{xml?(version=1.0){root{a{\"x\"}}}}"},
+        // A declaration drops the "?" from its last attribute; its name is a word up to ">".
+        {"<?xml version=1.0?>", nullptr, 0, "#root{xml?(version=1.0)}"},
+        {"<?xml standalone?>", nullptr, 0, "#root{xml?(standalone)}"},
+        {"<?xml ?>", nullptr, 0, "#root{xml?}"},
+        {"<?xml?>", nullptr, 0, "#root{xml??}"},
+        {"<a c=d? b?>", nullptr, 0, "#root{a(c=d? b?)}"},
+        {"<a b c=d e='x y'>", nullptr, 0, "#root{a(b c=d e=x y)}"},
+        {"<a x=\"1>2\" y=''/>", nullptr, 0, "#root{a(x=1>2 y=)}"},
+        {"<A>t</a>", nullptr, 0, "#root{A{\"t\"}}"},
+        // Words end at white space (tab, line feed, return, space), "<", "=", ">" and "/>" only.
+        {"<a\vb\xc2\xa0 c=it's/x\"y d=/e/>", nullptr, 0, "#root{a\vb\xc2\xa0(c=it's/x\"y d=/e)}"},
+        {"<!-x/><!DOCTYPE\tx>", nullptr, 0, "#root{!-x [<!DOCTYPE|\tx|>]}"},
+        {"<a>  two  words \r\n </a>", nullptr, 0, "#root{a{\"two  words\"}}"},
+        {"<a>x\n\ty<b/> z </a>", nullptr, 0, "#root{a{\"x\n\ty\" b \"z\"}}"},
+        {"<a>x = \"y\" 'z</a>", nullptr, 0, "#root{a{\"x = \"y\" 'z\"}}"},
+        // Open elements at the end are kept without error; their pending text is dropped.
+        {"<a><b>tail", nullptr, 0, "#root{a{b}}"},
+        {"<a x=1", nullptr, 0, "#root{a(x=1)}"},
+        // Text before the first markup is kept undecoded.
+        {"HTTP/1.1 200 OK\r\nContent-Type: text/xml; a=\"b\"\r\nX: &amp;\r\n\r\n"
+         "<?xml version=\"1.0\"?><r/>",
+         nullptr, 0,
+         "#root{\"HTTP/1.1 200 OK\r\nContent-Type: text/xml; a=\"b\"\r\nX: &amp;\" "
+         "xml?(version=1.0){r}}"},
+        {"", nullptr, 0, "#root"},
+        {" \r\n\t ", nullptr, 0, "#root"},
+    });
 }
 
-// ---- Tokenizer ----
-
-TEST(XMLTokenizer, RecognisesEveryTokenKind) {
-    EXPECT_EQ(Tokens("<a b=\"x y\" c=d/></a><?p?>"), (TokenList{{XMLTokenTagOpener, "<"},
-                                                                {XMLTokenWord, "a"},
-                                                                {XMLTokenWord, "b"},
-                                                                {XMLTokenEquals, "="},
-                                                                {XMLTokenQuotedString, "\"x y\""},
-                                                                {XMLTokenWord, "c"},
-                                                                {XMLTokenEquals, "="},
-                                                                {XMLTokenWord, "d"},
-                                                                {XMLTokenSelfCloser, "/>"},
-                                                                {XMLTokenEndTagOpener, "</"},
-                                                                {XMLTokenWord, "a"},
-                                                                {XMLTokenTagCloser, ">"},
-                                                                {XMLTokenDeclarationOpener, "<?"},
-                                                                {XMLTokenWord, "p?"},
-                                                                {XMLTokenTagCloser, ">"}}));
+TEST(XMLElementParser, UnmatchedEndTagsWarnAndCloseUpToTheirElement) {
+    ExpectParses({
+        {"<a><?p x?><b/></a>", nullptr, 1, "#root{a{p?(x){b}}}"},
+        {"<a><b>1</a><c/>", nullptr, 1, "#root{a{b{\"1\"}} c}"},
+        {"<a><b><c>1</B>2</a>", nullptr, 1, "#root{a{b{c{\"1\"}} \"2\"}}"},
+        {"<a><b></a><c></c>", nullptr, 1, "#root{a{b} c}"}, // never reset
+        {"</x><a/>", nullptr, 1, "#root"},
+    });
 }
 
-TEST(XMLTokenizer, WordsEndAtWhiteSpaceMarkupAndSelfCloserOnly) {
-    EXPECT_EQ(Tokens("a/b it's x\"y"),
-              (TokenList{{XMLTokenWord, "a/b"}, {XMLTokenWord, "it's"}, {XMLTokenWord, "x\"y"}}));
-    EXPECT_EQ(Tokens("/x"), (TokenList{{XMLTokenWord, "/x"}}));
-    EXPECT_EQ(Tokens("ab<c"),
-              (TokenList{{XMLTokenWord, "ab"}, {XMLTokenTagOpener, "<"}, {XMLTokenWord, "c"}}));
-    EXPECT_EQ(Tokens("k/>"), (TokenList{{XMLTokenWord, "k"}, {XMLTokenSelfCloser, "/>"}}));
+TEST(XMLElementParser, ErrorsGiveTheEmptyNodeWithLineAndColumn) {
+    ExpectParses({
+        {"<a></b>", nullptr, 7, "<empty>", 1, 8},
+        {"<roots></root>", nullptr, 7, "<empty>", 1, 15},
+        {"<root></roots>", nullptr, 7, "<empty>", 1, 15},
+        {"<a>\nx\n>", nullptr, 8, "<empty>", 3, 2},
+        {"<a b=>", nullptr, 8, "<empty>", 1, 7},
+        {"<a =x>", nullptr, 8, "<empty>", 1, 5},
+        {"< >", nullptr, 4, "<empty>", 1, 4},
+        {"<?'x'?>", nullptr, 4, "<empty>", 1, 6},
+        {"<a></>", nullptr, 5, "<empty>", 1, 7},
+        {"<a></a b>", nullptr, 5, "<empty>", 1, 9},
+        {"<a></a b  >", nullptr, 5, "<empty>", 1, 10}, // a word takes one white-space byte along
+        {"<a x=\"1<2\"/>", nullptr, 8, "<empty>", 1, 9},
+        {"text /> more", nullptr, 8, "<empty>", 1, 8},
+        {"<a b \"c\">", nullptr, 8, "<empty>", 1, 9},
+        {"<a b 'c' \t>", nullptr, 8, "<empty>", 1, 11}, // a quoted string takes all of it
+        {"<a>\r\n<b>\r\n</c>", nullptr, 7, "<empty>", 3, 5},
+        {"<a <!-- x -->>", nullptr, 8, "<empty>", 1, 8},
+    });
 }
 
-TEST(XMLTokenizer, WordConsumesOneTerminatingWhiteSpaceByte) {
-    XMLParseState state;
-    state.lpXML = "ab  c";
-    ReadXMLToken(&state);
-    EXPECT_EQ(state.position, 3u);
-    state.lpXML = "ab>";
-    state.position = 0;
-    ReadXMLToken(&state);
-    EXPECT_EQ(state.position, 2u);
+TEST(XMLClearSections, KeptUnparsedUntilTheirExactCloser) {
+    ExpectParses({
+        {"<a><![CDATA[a<b&c]]><!-- <x> --><script>if (a<b) {}</Script></a>", nullptr, 0,
+         "#root{a{[<![CDATA[|a<b&c|]]>] [<!--| <x> |-->] [<Script>|if (a<b) {}|</Script>]}}"},
+        {"<a><!----></a>", nullptr, 0, "#root{a{[<!--||-->]}}"},
+        {"<a><pre>x</PRE><![cdata[y]]></a>", nullptr, 0,
+         "#root{a{[<PRE>|x|</PRE>] [<![CDATA[|y|]]>]}}"},
+        {"<!doctype html><html/>", nullptr, 0, "#root{[<!DOCTYPE| html|>] html}"},
+        {"<a>x &amp; y<!--c--></a>", nullptr, 0, "#root{a{\"x &amp; y\" [<!--|c|-->]}}"},
+        {"<a><pre>x</pre></a>", nullptr, 7, "<empty>", 1, 9},
+        {"<a><script>x</script></a>", nullptr, 7, "<empty>", 1, 12},
+        {"<a><!-- x", nullptr, 7, "<empty>", 1, 8},
+        {"<a><![CDATA[x]]", nullptr, 7, "<empty>", 1, 13},
+        {"<!DOCTYPE x [<!ENTITY e \"v\">]><x/>", nullptr, 8, "<empty>", 1, 31},
+    });
 }
 
-TEST(XMLTokenizer, QuotedStringSkipsFollowingWhiteSpace) {
-    XMLParseState state;
-    state.lpXML = "'x'  \t y";
-    const XMLToken token = ReadXMLToken(&state);
-    EXPECT_EQ(token.kind, XMLTokenQuotedString);
-    EXPECT_EQ(token.length, 3u);
-    EXPECT_EQ(state.position, 7u);
-}
-
-TEST(XMLTokenizer, QuoteWithoutPartnerBeforeMarkupBecomesAWord) {
-    EXPECT_EQ(Tokens("\"1<2\""),
-              (TokenList{{XMLTokenWord, "\"1"}, {XMLTokenTagOpener, "<"}, {XMLTokenWord, "2\""}}));
-    EXPECT_EQ(Tokens("'abc"), (TokenList{{XMLTokenWord, "'abc"}}));
-    EXPECT_EQ(Tokens("'a>b'"), (TokenList{{XMLTokenQuotedString, "'a>b'"}}));
-}
-
-TEST(XMLTokenizer, ClearOpenersMatchWithoutRegardToCaseBeforeAnythingElse) {
-    EXPECT_EQ(Tokens("<!doctype <pre> <SCRIPT> <![cdata[ <!--"),
-              (TokenList{{XMLTokenClearOpener, "<!DOCTYPE"},
-                         {XMLTokenClearOpener, "<PRE>"},
-                         {XMLTokenClearOpener, "<Script>"},
-                         {XMLTokenClearOpener, "<![CDATA["},
-                         {XMLTokenClearOpener, "<!--"}}));
-    EXPECT_EQ(Tokens("<!-"), (TokenList{{XMLTokenTagOpener, "<"}, {XMLTokenWord, "!-"}}));
-}
-
-TEST(XMLTokenizer, EndOfTextLeavesPositionOnTheTerminator) {
-    XMLParseState state;
-    state.lpXML = " \t\r\n";
-    EXPECT_EQ(FindNonWhiteSpace(&state), 0);
-    EXPECT_EQ(state.position, 4u);
-    EXPECT_EQ(ReadXMLToken(&state).kind, XMLTokenEndOfText);
-    EXPECT_EQ(state.position, 4u);
-}
-
-TEST(XMLTokenizer, OnlyTabLineFeedReturnAndSpaceAreWhiteSpace) {
-    EXPECT_EQ(Tokens("a\vb\fc\x01"), (TokenList{{XMLTokenWord, "a\vb\fc\x01"}}));
-    EXPECT_EQ(Tokens("\xc2\xa0x"), (TokenList{{XMLTokenWord, "\xc2\xa0x"}}));
-}
-
-TEST(XMLTokenizer, MatchTagNameNeedsWholeNameAndADelimiterAfterIt) {
-    const std::optional<std::string> name("Root");
-    EXPECT_TRUE(MatchTagName(name, "root>"));
-    EXPECT_TRUE(MatchTagName(name, "ROOT >"));
-    for (const char* after : {"\t", "\n", "\r", "/", "<", "="})
-        EXPECT_TRUE(MatchTagName(name, (std::string("root") + after).c_str())) << after;
-    EXPECT_FALSE(MatchTagName(name, "roots>"));
-    EXPECT_FALSE(MatchTagName(name, "roo>"));
-    EXPECT_FALSE(MatchTagName(name, "root"));
-    EXPECT_FALSE(MatchTagName(std::nullopt, "root>"));
-}
-
-TEST(XMLTokenizer, FindEndOfTextDropsTrailingWhiteSpaceOnly) {
-    size_t length = 9;
-    FindEndOfText("a b \r\n\t x", &length);
-    EXPECT_EQ(length, 9u);
-    length = 8;
-    FindEndOfText("a b \r\n\t ", &length);
-    EXPECT_EQ(length, 3u);
-}
-
-// ---- Element trees ----
-
-TEST(XMLElementParser, DeclarationHoldsTheRestOfTheDocument) {
-    const Parsed p = ParseForTest("<?xml version=\"1.0\"?><root><a>x</a></root>");
-    EXPECT_EQ(p.report.error, 0);
-    EXPECT_EQ(p.tree(), "#root{xml?(version=1.0){root{a{\"x\"}}}}");
-}
-
-TEST(XMLElementParser, DeclarationDropsTheQuestionMarkFromItsLastAttribute) {
-    EXPECT_EQ(ParseForTest("<?xml version=1.0?>").tree(), "#root{xml?(version=1.0)}");
-    EXPECT_EQ(ParseForTest("<?xml standalone?>").tree(), "#root{xml?(standalone)}");
-    EXPECT_EQ(ParseForTest("<?xml ?>").tree(), "#root{xml?}");
-    // The name is a word too, and a word runs up to the ">".
-    EXPECT_EQ(ParseForTest("<?xml?>").tree(), "#root{xml??}");
-    EXPECT_EQ(ParseForTest("<a b?>").tree(), "#root{a(b?)}");
-    EXPECT_EQ(ParseForTest("<a b=c?>").tree(), "#root{a(b=c?)}");
-}
-
-TEST(XMLElementParser, AttributesWithAndWithoutValues) {
-    const Parsed p = ParseForTest("<a b c=d e='x y'>");
-    EXPECT_EQ(p.report.error, 0);
-    EXPECT_EQ(p.tree(), "#root{a(b c=d e=x y)}");
-    EXPECT_EQ(ParseForTest("<a x=\"1>2\"/>").tree(), "#root{a(x=1>2)}");
-    EXPECT_EQ(ParseForTest("<a x=''/>").tree(), "#root{a(x=)}");
-}
-
-TEST(XMLElementParser, ElementNamesCloseWithoutRegardToCase) {
-    const Parsed p = ParseForTest("<A>t</a>");
-    EXPECT_EQ(p.report.error, 0);
-    EXPECT_EQ(p.tree(), "#root{A{\"t\"}}");
-}
-
-TEST(XMLElementParser, TextKeepsInnerWhiteSpaceAndLosesTrailingWhiteSpace) {
-    EXPECT_EQ(ParseForTest("<a>  two  words \r\n </a>").tree(), "#root{a{\"two  words\"}}");
-    EXPECT_EQ(ParseForTest("<a>x\n\ty<b/> z </a>").tree(), "#root{a{\"x\n\ty\" b \"z\"}}");
-    EXPECT_EQ(ParseForTest("<a>x = \"y\" 'z</a>").tree(), "#root{a{\"x = \"y\" 'z\"}}");
-}
-
-TEST(XMLElementParser, TextStillPendingAtTheEndIsDropped) {
-    const Parsed p = ParseForTest("<a>tail");
-    EXPECT_EQ(p.report.error, 0);
-    EXPECT_EQ(p.tree(), "#root{a}");
-}
-
-TEST(XMLElementParser, ElementsOpenAtTheEndAreKeptWithoutError) {
-    const Parsed p = ParseForTest("<a><b>");
-    EXPECT_EQ(p.report.error, 0);
-    EXPECT_EQ(p.tree(), "#root{a{b}}");
-    EXPECT_EQ(ParseForTest("<a x=1").tree(), "#root{a(x=1)}");
-}
-
-TEST(XMLElementParser, TextBeforeTheFirstMarkupBecomesARootTextUndecoded) {
-    const Parsed p =
-        ParseForTest("HTTP/1.1 200 OK\r\nContent-Type: text/xml; a=\"b\"\r\nX: &amp;\r\n"
-                     "\r\n<?xml version=\"1.0\"?><r/>");
-    EXPECT_EQ(p.report.error, 0);
-    EXPECT_EQ(p.tree(), "#root{\"HTTP/1.1 200 OK\r\nContent-Type: text/xml; a=\"b\"\r\nX: &amp;\" "
-                        "xml?(version=1.0){r}}");
-}
-
-TEST(XMLElementParser, ProcessingInstructionInsideAnElementHoldsItsFollowers) {
-    const Parsed p = ParseForTest("<a><?p x?><b/></a>");
-    EXPECT_EQ(p.report.error, XMLWarningUnmatchedEndTag);
-    EXPECT_EQ(p.tree(), "#root{a{p?(x){b}}}");
-}
-
-TEST(XMLElementParser, EndTagOfAnOuterElementClosesEverythingUpToItWithAWarning) {
-    const Parsed p = ParseForTest("<a><b>1</a><c/>");
-    EXPECT_EQ(p.report.error, XMLWarningUnmatchedEndTag);
-    EXPECT_EQ(p.tree(), "#root{a{b{\"1\"}} c}");
-    const Parsed q = ParseForTest("<a><b><c>1</B>2</a>");
-    EXPECT_EQ(q.report.error, XMLWarningUnmatchedEndTag);
-    EXPECT_EQ(q.tree(), "#root{a{b{c{\"1\"}} \"2\"}}");
-}
-
-TEST(XMLElementParser, WarningIsNeverReset) {
-    const Parsed p = ParseForTest("<a><b></a><c></c>");
-    EXPECT_EQ(p.report.error, XMLWarningUnmatchedEndTag);
-    EXPECT_EQ(p.tree(), "#root{a{b} c}");
-}
-
-TEST(XMLElementParser, TopLevelEndTagEndsTheParseWithAWarning) {
-    const Parsed p = ParseForTest("</x><a/>");
-    EXPECT_EQ(p.report.error, XMLWarningUnmatchedEndTag);
-    EXPECT_EQ(p.tree(), "#root");
-    EXPECT_EQ(p.report.line, -1) << "line and column stay as the caller had them";
-}
-
-// ---- Errors and their places ----
-
-struct ErrorCase {
-    const char* text;
-    int error;
-    int line;
-    int column;
-};
-
-class XMLParseErrors : public ::testing::TestWithParam<ErrorCase> {};
-
-TEST_P(XMLParseErrors, EmptyNodeWithCodeLineAndColumn) {
-    const ErrorCase& c = GetParam();
-    const Parsed p = ParseForTest(c.text);
-    EXPECT_TRUE(IsEmptyNode(p.node));
-    EXPECT_EQ(p.report.error, c.error);
-    EXPECT_EQ(p.report.line, c.line);
-    EXPECT_EQ(p.report.column, c.column);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, XMLParseErrors,
-    ::testing::Values(ErrorCase{"<a></b>", XMLErrorUnmatchedEndTag, 1, 8},
-                      ErrorCase{"<a>\nx\n>", XMLErrorUnexpectedToken, 3, 2},
-                      ErrorCase{"<a b=>", XMLErrorUnexpectedToken, 1, 7},
-                      ErrorCase{"<a =x>", XMLErrorUnexpectedToken, 1, 5},
-                      ErrorCase{"< >", XMLErrorMissingStartTagName, 1, 4},
-                      ErrorCase{"<?'x'?>", XMLErrorMissingStartTagName, 1, 6},
-                      ErrorCase{"<a></>", XMLErrorMissingEndTagName, 1, 7},
-                      ErrorCase{"<a></a b>", XMLErrorMissingEndTagName, 1, 9},
-                      ErrorCase{"<a><!-- x", XMLErrorUnmatchedEndTag, 1, 8},
-                      ErrorCase{"<a><pre>x</pre></a>", XMLErrorUnmatchedEndTag, 1, 9},
-                      ErrorCase{"<a x=\"1<2\"/>", XMLErrorUnexpectedToken, 1, 9},
-                      ErrorCase{"text /> more", XMLErrorUnexpectedToken, 1, 8},
-                      ErrorCase{"<a b \"c\">", XMLErrorUnexpectedToken, 1, 9},
-                      ErrorCase{"<a><![CDATA[x]]", XMLErrorUnmatchedEndTag, 1, 13},
-                      ErrorCase{"<a>\r\n<b>\r\n</c>", XMLErrorUnmatchedEndTag, 3, 5}));
-
-// ---- Clear sections ----
-
-TEST(XMLClearSections, ContentIsKeptUnparsed) {
-    const Parsed p =
-        ParseForTest("<a><![CDATA[a<b&c]]><!-- <x> --><script>if (a<b) {}</Script></a>");
-    EXPECT_EQ(p.report.error, 0);
-    EXPECT_EQ(p.tree(), "#root{a{[<![CDATA[|a<b&c|]]>] [<!--| <x> |-->] "
-                        "[<Script>|if (a<b) {}|</Script>]}}");
-}
-
-TEST(XMLClearSections, EmptySectionGivesAnEmptyValue) {
-    const Parsed p = ParseForTest("<a><!----></a>");
-    EXPECT_EQ(p.tree(), "#root{a{[<!--||-->]}}");
-}
-
-TEST(XMLClearSections, OpenersIgnoreCaseButClosersMustMatchExactly) {
-    EXPECT_EQ(ParseForTest("<a><pre>x</PRE></a>").tree(), "#root{a{[<PRE>|x|</PRE>]}}");
-    EXPECT_EQ(ParseForTest("<a><script>x</script></a>").report.error, XMLErrorUnmatchedEndTag);
-}
-
-TEST(XMLClearSections, DoctypeEndsAtItsFirstCloser) {
-    const Parsed p = ParseForTest("<!DOCTYPE x [<!ENTITY e \"v\">]><x/>");
-    EXPECT_EQ(p.report.error, XMLErrorUnexpectedToken);
-    const Parsed q = ParseForTest("<!doctype html><html/>");
-    EXPECT_EQ(q.tree(), "#root{[<!DOCTYPE| html|>] html}");
-}
-
-TEST(XMLClearSections, TextBeforeASectionIsStoredUndecoded) {
-    EXPECT_EQ(ParseForTest("<a>x &amp; y<!--c--></a>").tree(),
-              "#root{a{\"x &amp; y\" [<!--|c|-->]}}");
-}
-
-TEST(XMLClearSections, SectionOpenerInsideATagIsUnexpected) {
-    EXPECT_EQ(ParseForTest("<a <!-- x -->>").report.error, XMLErrorUnexpectedToken);
-}
-
-// ---- Nesting depth ----
-
-std::string Nested(int depth) {
+std::string Repeat(const char* piece, int count) {
     std::string text;
-    for (int i = 0; i < depth; ++i)
-        text += "<a>";
+    for (int i = 0; i < count; ++i)
+        text += piece;
     return text;
 }
 
-TEST(XMLNestingDepth, DeepestAllowedNestingParses) {
-    const Parsed p = ParseForTest(Nested(kXMLMaxDepth).c_str());
-    EXPECT_EQ(p.report.error, 0);
-    int depth = 0;
-    for (XMLNode n = ChildAt(p.node, 0); !IsEmptyNode(n); n = ChildAt(n, 0))
-        ++depth;
-    EXPECT_EQ(depth, kXMLMaxDepth);
+TEST(XMLNestingDepth, BoundedWithoutExhaustingTheStack) {
+    const int tooDeep = kXMLMaxDepth + 1;
+    ExpectParses({
+        {Repeat("<a>", kXMLMaxDepth), nullptr, 0,
+         "#root{" + Repeat("a{", kXMLMaxDepth - 1) + "a" + Repeat("}", kXMLMaxDepth)},
+        {Repeat("<a>", tooDeep), nullptr, 8, "<empty>", 1, 3 * tooDeep},
+        {Repeat("<a>", 200000), nullptr, 8, "<empty>", 1, 3 * tooDeep},
+        {Repeat("<?p?>", tooDeep), nullptr, 8, "<empty>", 1, 5 * tooDeep},
+    });
 }
 
-TEST(XMLNestingDepth, OneLevelDeeperEndsTheParseAsUnexpected) {
-    EXPECT_EQ(ParseForTest(Nested(kXMLMaxDepth + 1).c_str()).report.error, XMLErrorUnexpectedToken);
+TEST(XMLEntityDecoding, NamedAndNumericReferencesDecodeEverythingElseStaysAsWritten) {
+    const struct {
+        const char* text;
+        long length; // -1: the whole text
+        const char* decoded;
+    } cases[] = {
+        {"&lt;&gt;&amp;&apos;&quot;&LT;&Gt;&AMP;&aPoS;&QUOT;", -1, "<>&'\"<>&'\""},
+        {"a&amp;amp;b", -1, "a&amp;b"},
+        {"Caf&#233;&#xE9;&#Xe9;", -1, "Caf\xc3\xa9\xc3\xa9\xc3\xa9"},
+        {"&#65;&#x7F;&#0000038;", -1, "A\x7f&"},
+        {"&#x7FF;&#x800;&#xFFFF;&#65536;&#x10FFFF;", -1,
+         "\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf"},
+        // Stopping at the given length, or a NUL before it, and never reading past it.
+        {"&amp;", 3, "&am"},
+        {"x&lt;y", 4, "x&lt"},
+        {"&#65;", 4, "&#65"},
+        {"ab\0cd", 5, "ab"},
+        {"abc", 0, ""},
+        {"&&lt;", -1, "&<"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(*DecodeXMLEntities(c.text, c.length < 0 ? long(std::strlen(c.text)) : c.length),
+                  c.decoded)
+            << c.text;
+    for (const char* kept :
+         {"&#0;", "&#xD800;", "&#xDFFF;", "&#x110000;", "&#99999999999999999999;", "&#;", "&#x;",
+          "&#12", "&#a;", "&#x1G;", "&#-1;", "&# 65;", "&nbsp;", "a & b", "&amp", "&", "&&#12"})
+        EXPECT_EQ(*DecodeXMLEntities(kept, long(std::strlen(kept))), kept);
+    EXPECT_EQ(*DecodeXMLEntities("abc", -4), "");
+    EXPECT_FALSE(DecodeXMLEntities(nullptr, 3).has_value());
 }
 
-TEST(XMLNestingDepth, DeclarationsCountAsNesting) {
-    std::string text;
-    for (int i = 0; i <= kXMLMaxDepth; ++i)
-        text += "<?p?>";
-    EXPECT_EQ(ParseForTest(text.c_str()).report.error, XMLErrorUnexpectedToken);
-}
-
-TEST(XMLNestingDepth, HugeNestingNeitherCrashesNorOverflows) {
-    const std::string text = Nested(200000);
-    const Parsed p = ParseForTest(text.c_str());
-    EXPECT_TRUE(IsEmptyNode(p.node));
-    EXPECT_EQ(p.report.error, XMLErrorUnexpectedToken);
-    EXPECT_EQ(p.report.column, 3 * (kXMLMaxDepth + 1));
+TEST(XMLEntityDecoding, TextOnlyDirectlyBeforeAnEndTagAttributeValuesAlways) {
+    ExpectParses({
+        {"<a>x &amp; y</a>", nullptr, 0, "#root{a{\"x & y\"}}"},
+        {"<a>x &amp; y<b/></a>", nullptr, 0, "#root{a{\"x &amp; y\" b}}"},
+        {"<a>x &amp; y<?p x?></a>", nullptr, 1, "#root{a{\"x &amp; y\" p?(x)}}"},
+        {"<a><b/>&lt;tail&gt;</a>", nullptr, 0, "#root{a{b \"<tail>\"}}"},
+        {"<a>&LT;</a>", nullptr, 0, "#root{a{\"<\"}}"},
+        {"<a b=\"&lt;&#233;\" c=x&amp;y d&amp;=1/>", nullptr, 0,
+         "#root{a(b=<\xc3\xa9 c=x&y d&amp;=1)}"},
+        {"<a b=\"&#38;\"/>", nullptr, 0, "#root{a(b=&)}"},
+        // An unknown reference from a router no longer ends the program.
+        {"<root><friendlyName>Caf&#233; &nbsp;Box&#xFFFFFF;</friendlyName><x b='&bogus;'/></root>",
+         nullptr, 0, "#root{root{friendlyName{\"Caf\xc3\xa9 &nbsp;Box&#xFFFFFF;\"} x(b=&bogus;)}}"},
+        // The reference name runs to the end of its slice: nothing may be read past it.
+        {"<a b='&abcdefghijklmnop'/>", nullptr, 0, "#root{a(b=&abcdefghijklmnop)}"},
+        {"<a>&ab</a>", nullptr, 0, "#root{a{\"&ab\"}}"},
+    });
 }
 
 } // namespace

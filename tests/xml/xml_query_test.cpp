@@ -1,336 +1,234 @@
-// Parse entry points, reports, the first-tag lookup and the node queries the UPnP client uses.
+// Node handles and records, parse entry points and reports, the first-tag lookup and the node
+// queries the UPnP client uses.
 #include "xmlParserInternals.h"
 #include "xml_test_util.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <string>
 #include <unistd.h>
 
 namespace {
 
-const char* const kSoap = "<?xml version=\"1.0\"?><s:Envelope><s:Body><u:R><X>5</X></u:R></s:Body>"
-                          "</s:Envelope>";
+const std::string kSoapBody = "<s:Envelope><s:Body><u:R><X>5</X></u:R></s:Body></s:Envelope>";
+const std::string kSoap = "<?xml version=\"1.0\"?>" + kSoapBody;
+const char* const kEnvelope = "s:Envelope{s:Body{u:R{X{\"5\"}}}}";
 
-// ---- Parse entry points and reports ----
-
-TEST(XMLParseText, MissingTextGivesCodeTenAtLineZero) {
-    XMLParseReport report{-1, -1, -1};
-    EXPECT_TRUE(IsEmptyNode(ParseXMLText(nullptr, "root", &report)));
-    EXPECT_EQ(report.error, XMLErrorNoElements);
-    EXPECT_EQ(report.line, 0);
-    EXPECT_EQ(report.column, 0);
-    EXPECT_TRUE(IsEmptyNode(ParseXMLText(nullptr)));
-}
-
-TEST(XMLParseText, EmptyOrWhiteTextGivesABareRootOrWithATagTheEmptyNode) {
-    for (const char* text : {"", " \r\n\t "}) {
-        const Parsed bare = ParseForTest(text);
-        EXPECT_EQ(bare.report.error, 0);
-        EXPECT_EQ(bare.tree(), "#root");
-        const Parsed tagged = ParseForTest(text, "root");
-        EXPECT_EQ(tagged.report.error, 0);
-        EXPECT_TRUE(IsEmptyNode(tagged.node));
+TEST(XMLNodeHandle, CopyMoveAndAssignmentKeepTheReferenceCountsRight) {
+    XMLNode a = NewRootNode(), b = NewRootNode();
+    {
+        XMLNode copy = a;
+        XMLNode moved = std::move(copy);
+        EXPECT_TRUE(IsEmptyNode(copy));
+        EXPECT_EQ(a.record()->refCount, 2);
+        moved = b; // releases a, references b
+        moved = static_cast<const XMLNode&>(moved);
+        EXPECT_EQ(a.record()->refCount * 10 + b.record()->refCount, 12);
+        moved = XMLNode();
+        EXPECT_EQ(b.record()->refCount, 1);
+        copy = moved = b;
     }
+    EXPECT_EQ(a.record()->refCount * 10 + b.record()->refCount, 11);
 }
 
-TEST(XMLParseText, LineAndColumnAreLeftAloneForSuccessAndWarning) {
-    XMLParseReport report{-1, 41, 42};
-    ParseXMLText("<a/>", nullptr, &report);
-    EXPECT_EQ(report.error, 0);
-    EXPECT_EQ(report.line, 41);
-    EXPECT_EQ(report.column, 42);
-    ParseXMLText("<a><b></a>x", nullptr, &report);
-    EXPECT_EQ(report.error, XMLWarningUnmatchedEndTag);
-    EXPECT_EQ(report.line, 41);
+TEST(XMLNodeHandle, InnerHandlesKeepTheirSubtreeAliveAfterTheRootEnds) {
+    XMLNode inner;
+    {
+        XMLNode root = ParseXMLText("<a><b><c>deep</c></b><d/></a>");
+        inner = FindChildNamed(ChildAt(root, 0), "b");
+        EXPECT_EQ(inner.record()->refCount, 2);
+    }
+    EXPECT_TRUE(inner.record()->refCount == 1 && !inner.record()->parent);
+    EXPECT_EQ(DumpTree(inner), "b{c{\"deep\"}}");
+    // The first-tag result, too, is the only reference left to its part of the tree.
+    const XMLNode envelope = ParseXMLText(kSoap, "Envelope");
+    EXPECT_TRUE(envelope.record()->refCount == 1 && !envelope.record()->parent);
 }
 
-TEST(XMLParseText, ErrorReportsMessageLineAndColumn) {
-    XMLParseReport report;
-    EXPECT_TRUE(IsEmptyNode(ParseXMLText("<a></b>", nullptr, &report)));
-    EXPECT_EQ(report.error, 7);
-    EXPECT_STREQ(XMLErrorText(report.error), "Error: Unmatched end tag");
-    EXPECT_EQ(report.line, 1);
-    EXPECT_EQ(report.column, 8);
+TEST(XMLNodeHandle, LastReleaseOfAChildStillInItsParentRemovesItFromTheParent) {
+    XMLNode root = ParseXMLText("t0<a/><b/>t1<c/>");
+    ReleaseNode(root.record()->children[1]); // as if something else had taken the parent's over
+    ASSERT_EQ(root.record()->contentOrder, (std::vector<int32_t>{2, 0, 6, 4})); // c renumbered
+    EXPECT_EQ(DumpTree(root), "#root{\"t0\" a \"t1\" c}");
 }
 
-TEST(XMLParseText, TreeHoldsCopiesSoTheTextMayBeFreed) {
+TEST(XMLNodeRecordArrays, ClosedElementsAreTrimmedOpenOnesKeepTheirFirstStep) {
+    XMLNode parsed = ParseXMLText("<a x='1'>t<b y=2/><!--c--></a><open>t");
+    const XMLNodeRecord* a = parsed.record()->children[0];
+    EXPECT_EQ(a->children.capacity() + a->texts.capacity() + a->clears.capacity() +
+                  a->attributes.capacity() + a->contentOrder.capacity(),
+              8u);
+    EXPECT_EQ(a->children[0]->attributes.capacity(), 1u); // closed by "/>"
+    // Room for 50 items and 150 order entries at a time; the root is never closed.
+    EXPECT_EQ(parsed.record()->children.capacity(), 50u);
+    EXPECT_EQ(parsed.record()->contentOrder.capacity(), 150u);
+    for (int i = 0; i < 150; ++i)
+        AppendText(parsed.record(), std::string("t"));
+    EXPECT_EQ(parsed.record()->texts.capacity() + parsed.record()->contentOrder.capacity(), 500u);
+}
+
+TEST(XMLNodeRecordArrays, OrderRecordKeepsDocumentOrderAcrossTheFourArrays) {
+    XMLNode a = ChildAt(ParseXMLText("<a x='1'>t<b/><![CDATA[c]]>u<d/></a>"), 0);
+    std::string items;
+    for (int i = 0; i <= ContentCount(a); ++i) {
+        const XMLContentItem item = ContentAt(a, i);
+        items += std::to_string(item.kind) + item.attribute.name + item.text + item.clear.value +
+                 (IsEmptyNode(item.child) ? "" : *NodeName(item.child)) + " ";
+    }
+    EXPECT_EQ(items, "1x 2t 0b 3c 2u 0d 4 ");
+}
+
+TEST(XMLParseText, MissingTextGivesCodeTenAtLineZeroAndTheTreeHoldsCopies) {
+    XMLParseReport report{-1, -1, -1};
+    EXPECT_EQ(Outcome(report, DumpTree(ParseXMLText(nullptr, "root", &report))), "10 0:0 <empty>");
+    EXPECT_TRUE(IsEmptyNode(ParseXMLText(nullptr)));
     std::string text = "<a b='v'>t</a>";
-    XMLNode node = ParseXMLText(text, "a");
+    const XMLNode node = ParseXMLText(text, "a");
     text.assign(text.size(), 'z');
     EXPECT_EQ(DumpTree(node), "a(b=v){\"t\"}");
 }
 
-TEST(XMLErrorTexts, EveryCodeHasItsMessage) {
-    const char* expected[] = {"No error",
-                              "Warning: Unmatched end tag",
-                              "Error: No XML data",
-                              "Error: First token not start tag",
-                              "Error: Missing start tag name",
-                              "Error: Missing end tag name",
-                              "Error: Unmatched quote",
-                              "Error: Unmatched end tag",
-                              "Error: Unexpected token found",
-                              "Error: Invalid tag found",
-                              "Error: No elements found",
-                              "Error: File not found",
-                              "Error: First Tag not found"};
-    for (int code = 0; code < 13; ++code)
-        EXPECT_STREQ(XMLErrorText(code), expected[code]) << code;
-    EXPECT_STREQ(XMLErrorText(13), "Unknown");
-    EXPECT_STREQ(XMLErrorText(-1), "Unknown");
+TEST(XMLParseText, EveryCodeHasItsMessage) {
+    std::string all;
+    for (int code = -1; code <= 13; ++code)
+        all += std::string(XMLErrorText(code)) + "|";
+    EXPECT_EQ(all, "Unknown|No error|Warning: Unmatched end tag|Error: No XML data|Error: First "
+                   "token not start tag|Error: Missing start tag name|Error: Missing end tag "
+                   "name|Error: Unmatched quote|Error: Unmatched end tag|Error: Unexpected token "
+                   "found|Error: Invalid tag found|Error: No elements found|Error: File not "
+                   "found|Error: First Tag not found|Unknown|");
 }
 
-// ---- First-tag lookup ----
-
-TEST(XMLFirstTag, SoapEnvelopeIsFoundAsTheLastElementExamined) {
-    for (const char* text : {kSoap, kSoap + std::strlen("<?xml version=\"1.0\"?>")}) {
-        const Parsed p = ParseForTest(text, "Envelope");
-        ASSERT_EQ(p.report.error, 0);
-        EXPECT_EQ(*NodeName(p.node), "s:Envelope");
-        const XMLNode body = FindChildNamed(p.node, "Body");
-        EXPECT_EQ(*NodeName(body), "s:Body");
-        const XMLNode answer = FindChildNamed(body, "R");
-        EXPECT_EQ(*NodeName(answer), "u:R");
-        EXPECT_EQ(*TextAt(ChildNamedAt(answer, "X", 0), 0), "5");
-    }
+TEST(XMLFirstTag, LooksThroughDeclarationsAndTextBeforeTheMarkup) {
+    ExpectParses({
+        {kSoap, "Envelope", 0, kEnvelope},
+        {kSoapBody, "Envelope", 0, kEnvelope},
+        {"HTTP/1.1 200 OK\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nEXT:\r\n\r\n" + kSoap,
+         "Envelope", 0, kEnvelope},
+        {"<?xml version=\"1.0\"?><ROOT><a/></ROOT>", "root", 0, "ROOT{a}"},
+        {"<?xml?><!-- c --><?style x?><root><device/></root>", "root", 0, "root{device}"},
+        // A missing tag gives the last element looked at, without error.
+        {"<root><a/></root>", "zzz", 0, "root{a}"},
+        {"<a/><b/><c/>", "zzz", 0, "c"},
+        {"<a/><b/><c/>", "B", 0, "b"},
+        {"<?xml version=\"1.0\"?>", "root", 0, "xml?(version=1.0)"},
+        {"<root><a><b>1</a></root>", "root", 1, "root{a{b{\"1\"}}}"},
+        {"<a/>", "", 0, "#root{a}"},
+        {"", "root", 0, "<empty>"},
+        {" \r\n\t ", "root", 0, "<empty>"},
+        {"<a></b>", "a", 7, "<empty>", 1, 8},
+    });
 }
 
-TEST(XMLFirstTag, HTTPHeaderBeforeTheMarkupIsPassedOver) {
-    const std::string answer = std::string("HTTP/1.1 200 OK\r\nCONTENT-TYPE: text/xml; "
-                                           "charset=\"utf-8\"\r\nEXT:\r\n\r\n") +
-                               kSoap;
-    const Parsed p = ParseForTest(answer.c_str(), "Envelope");
-    EXPECT_EQ(p.report.error, 0);
-    EXPECT_EQ(*NodeName(p.node), "s:Envelope");
-}
+TEST(XMLChildQueries, LookupsCompareLocalNamesCountsCompareWholeNames) {
+    const XMLNode envelope = ParseXMLText(kSoap, "Envelope");
+    const XMLNode answer = FindChildNamed(FindChildNamed(envelope, "Body"), "R");
+    EXPECT_EQ(*NodeName(answer), "u:R");
+    EXPECT_EQ(*TextAt(ChildNamedAt(answer, "X", 0), 0), "5");
+    EXPECT_TRUE(IsEmptyNode(FindChildNamed(envelope, "s:Body")));
+    EXPECT_EQ(CountChildrenNamed(envelope, "s:Body"), 1);
 
-TEST(XMLFirstTag, WholeNameMatchesWithoutRegardToCase) {
-    const Parsed p = ParseForTest("<?xml version=\"1.0\"?><ROOT><a/></ROOT>", "root");
-    EXPECT_EQ(DumpTree(p.node), "ROOT{a}");
-}
-
-TEST(XMLFirstTag, MissingTagGivesTheLastTopLevelElementWithoutError) {
-    const Parsed p = ParseForTest("<root><a/></root>", "zzz");
-    EXPECT_EQ(p.report.error, 0);
-    EXPECT_EQ(*NodeName(p.node), "root");
-    EXPECT_EQ(*NodeName(ParseForTest("<a/><b/><c/>", "zzz").node), "c");
-    EXPECT_EQ(*NodeName(ParseForTest("<a/><b/><c/>", "B").node), "b");
-}
-
-TEST(XMLFirstTag, DeclarationAloneIsItsOwnResult) {
-    const Parsed p = ParseForTest("<?xml version=\"1.0\"?>", "root");
-    EXPECT_EQ(*NodeName(p.node), "xml");
-    EXPECT_EQ(IsDeclarationNode(p.node), 1);
-}
-
-TEST(XMLFirstTag, LookupDescendsThroughNestedDeclarations) {
-    const Parsed p = ParseForTest("<?xml?><!-- c --><?style x?><root><device/></root>", "root");
-    EXPECT_EQ(DumpTree(p.node), "root{device}");
-}
-
-TEST(XMLFirstTag, EmptyTagMeansTheRoot) {
-    EXPECT_EQ(ParseForTest("<a/>", "").tree(), "#root{a}");
-}
-
-TEST(XMLFirstTag, ResultOutlivesTheRestOfTheTree) {
-    XMLNode envelope = ParseXMLText(kSoap, "Envelope");
-    EXPECT_EQ(envelope.record()->refCount, 1);
-    EXPECT_EQ(envelope.record()->parent, nullptr);
-    EXPECT_EQ(DumpTree(envelope), "s:Envelope{s:Body{u:R{X{\"5\"}}}}");
-}
-
-TEST(XMLFirstTag, WarningStillGivesTheTree) {
-    const Parsed p = ParseForTest("<root><a><b>1</a></root>", "root");
-    EXPECT_EQ(p.report.error, XMLWarningUnmatchedEndTag);
-    EXPECT_EQ(DumpTree(p.node), "root{a{b{\"1\"}}}");
-}
-
-// ---- Child queries ----
-
-TEST(XMLChildQueries, CountComparesWholeNamesLookupComparesLocalNames) {
     const XMLNode list =
         ParseXMLText("<list><device/><x:device/><DEVICE/><d:x:device/></list>", "list");
     EXPECT_EQ(CountChildrenNamed(list, "device"), 2);
     EXPECT_EQ(CountChildrenNamed(list, "x:device"), 1);
-    EXPECT_EQ(*NodeName(ChildNamedAt(list, "device", 0)), "device");
+    EXPECT_EQ(*NodeName(ChildNamedAt(list, "device", -5)), "device");
     EXPECT_EQ(*NodeName(ChildNamedAt(list, "device", 1)), "x:device");
     EXPECT_EQ(*NodeName(ChildNamedAt(list, "device", 2)), "DEVICE");
     EXPECT_TRUE(IsEmptyNode(ChildNamedAt(list, "device", 3)));
     EXPECT_EQ(*NodeName(ChildNamedAt(list, "x:device", 0)), "d:x:device");
-    EXPECT_EQ(*NodeName(ChildNamedAt(list, "device", -5)), "device");
 }
 
-TEST(XMLChildQueries, PrefixedRequestNeverMatchesAPrefixedChild) {
-    const XMLNode envelope = ParseXMLText(kSoap, "Envelope");
-    EXPECT_TRUE(IsEmptyNode(FindChildNamed(envelope, "s:Body")));
-    EXPECT_EQ(CountChildrenNamed(envelope, "s:Body"), 1);
-}
-
-TEST(XMLChildQueries, FindChildNamedMovesThePositionOnlyOnSuccess) {
-    const XMLNode r = ParseXMLText("<r><a/><b/><a/></r>", "r");
+TEST(XMLChildQueries, PositionsMoveOnlyOnSuccessAndIndexesOutOfRangeGiveNothing) {
+    const XMLNode r = ParseXMLText("<r>t<a/><b/><a x/></r>", "r");
     int position = 0;
-    EXPECT_EQ(FindChildNamed(r, "a", &position).record(), r.record()->children[0]);
-    EXPECT_EQ(position, 1);
-    EXPECT_EQ(FindChildNamed(r, "a", &position).record(), r.record()->children[2]);
-    EXPECT_EQ(position, 3);
+    EXPECT_EQ(AttributeCount(FindChildNamed(r, "a", &position)), 0);
+    EXPECT_EQ(AttributeCount(FindChildNamed(r, "a", &position)), 1);
     EXPECT_TRUE(IsEmptyNode(FindChildNamed(r, "a", &position)));
     EXPECT_EQ(position, 3);
     position = 1;
-    EXPECT_EQ(FindChildNamed(r, "b", &position).record(), r.record()->children[1]);
-}
-
-TEST(XMLChildQueries, IndexesOutOfRangeGiveNothing) {
-    const XMLNode a = ParseXMLText("<a>t<b/></a>", "a");
-    EXPECT_EQ(ChildCount(a), 1);
-    EXPECT_EQ(TextCount(a), 1);
-    EXPECT_TRUE(IsEmptyNode(ChildAt(a, 1)));
-    EXPECT_TRUE(IsEmptyNode(ChildAt(a, -1)));
-    EXPECT_EQ(*TextAt(a, 0), "t");
-    EXPECT_EQ(TextAt(a, 1), nullptr);
-    EXPECT_EQ(TextAt(a, -1), nullptr);
-    EXPECT_EQ(TextAtOrEmpty(a, 3), "");
+    EXPECT_EQ(AttributeCount(FindChildNamed(r, "a", &position)), 1);
+    EXPECT_TRUE(IsEmptyNode(ChildAt(r, 3)) && IsEmptyNode(ChildAt(r, -1)));
+    EXPECT_EQ(*TextAt(r, 0), "t");
+    EXPECT_TRUE(TextAt(r, 1) == nullptr && TextAt(r, -1) == nullptr);
+    EXPECT_EQ(TextAtOrEmpty(r, 3), "");
 }
 
 TEST(XMLChildQueries, EveryQueryAcceptsTheEmptyNode) {
-    const XMLNode empty = XMLNode::emptyNode();
-    EXPECT_TRUE(IsEmptyNode(empty));
-    EXPECT_EQ(ChildCount(empty) + TextCount(empty) + AttributeCount(empty) + ClearCount(empty) +
-                  ContentCount(empty),
-              0);
-    EXPECT_EQ(NodeName(empty), nullptr);
-    EXPECT_EQ(IsDeclarationNode(empty), 0);
-    EXPECT_TRUE(IsEmptyNode(ChildAt(empty, 0)));
-    EXPECT_EQ(TextAt(empty, 0), nullptr);
-    EXPECT_EQ(CountChildrenNamed(empty, "a"), 0);
+    const XMLNode e;
     int position = 7;
-    EXPECT_TRUE(IsEmptyNode(FindChildNamed(empty, "a", &position)));
+    EXPECT_EQ(ChildCount(e) + TextCount(e) + AttributeCount(e) + ClearCount(e) + ContentCount(e) +
+                  IsDeclarationNode(e) + HasAttribute(e, "a") + CountChildrenNamed(e, "a"),
+              0);
+    EXPECT_TRUE(IsEmptyNode(ChildAt(e, 0)) && IsEmptyNode(ChildNamedAt(e, "a", 2)) &&
+                IsEmptyNode(FindChildNamed(e, "a", &position)));
     EXPECT_EQ(position, 7);
-    EXPECT_TRUE(IsEmptyNode(ChildNamedAt(empty, "a", 2)));
-    EXPECT_EQ(FindAttributeNamed(empty, "a"), nullptr);
-    EXPECT_EQ(AttributeNamedAt(empty, "a", 0), nullptr);
-    EXPECT_EQ(HasAttribute(empty, "a"), 0);
-    EXPECT_TRUE(AttributeAt(empty, 0).name.empty());
-    EXPECT_FALSE(AttributeAt(empty, 0).value.has_value());
-    EXPECT_EQ(ClearAt(empty, 0).openTag, nullptr);
-    EXPECT_EQ(ContentAt(empty, 0).kind, XMLContentNothing);
+    EXPECT_TRUE(!NodeName(e) && !TextAt(e, 0) && !FindAttributeNamed(e, "a") &&
+                !AttributeNamedAt(e, "a", 0) && !AttributeAt(e, 0).value && !ClearAt(e, 0).openTag);
+    EXPECT_EQ(ContentAt(e, 0).kind, XMLContentNothing);
 }
 
-// ---- Attribute queries ----
-
 TEST(XMLAttributeQueries, WholeNamesWithoutRegardToCase) {
-    const XMLNode e = ParseXMLText("<e xmlns:s='u' S:x=1 Flag k=a k=b K=c/>", "e");
+    const XMLNode e = ParseXMLText("<e xmlns:s='u' S:x=1 Flag k=a k=b K=c><!--c--></e>", "e");
     EXPECT_EQ(*FindAttributeNamed(e, "XMLNS:S"), "u");
     EXPECT_EQ(FindAttributeNamed(e, "x"), nullptr);
     EXPECT_EQ(*FindAttributeNamed(e, "s:x"), "1");
-    EXPECT_EQ(HasAttribute(e, "flag"), 1);
+    EXPECT_EQ(HasAttribute(e, "flag") * 10 + HasAttribute(e, "none"), 10);
     EXPECT_EQ(FindAttributeNamed(e, "flag"), nullptr) << "an attribute without value gives none";
-    EXPECT_EQ(HasAttribute(e, "none"), 0);
-    EXPECT_EQ(*AttributeNamedAt(e, "k", 0), "a");
     EXPECT_EQ(*AttributeNamedAt(e, "k", 2), "c");
     EXPECT_EQ(AttributeNamedAt(e, "k", 3), nullptr);
-}
-
-TEST(XMLAttributeQueries, PositionWalksThroughRepeatedNames) {
-    const XMLNode e = ParseXMLText("<e k=a j=0 k=b/>", "e");
     int position = 0;
     EXPECT_EQ(*FindAttributeNamed(e, "k", &position), "a");
-    EXPECT_EQ(position, 1);
     EXPECT_EQ(*FindAttributeNamed(e, "k", &position), "b");
-    EXPECT_EQ(position, 3);
-    EXPECT_EQ(FindAttributeNamed(e, "k", &position), nullptr);
-    EXPECT_EQ(position, 3);
-}
-
-TEST(XMLAttributeQueries, AttributeAndClearByIndex) {
-    const XMLNode e = ParseXMLText("<e a=1 b><!--c--></e>", "e");
-    EXPECT_EQ(AttributeCount(e), 2);
-    EXPECT_EQ(AttributeAt(e, 0).name, "a");
-    EXPECT_EQ(*AttributeAt(e, 0).value, "1");
-    EXPECT_FALSE(AttributeAt(e, 1).value.has_value());
-    EXPECT_TRUE(AttributeAt(e, 2).name.empty());
-    EXPECT_EQ(ClearCount(e), 1);
-    EXPECT_STREQ(ClearAt(e, 0).openTag, "<!--");
-    EXPECT_STREQ(ClearAt(e, 0).closeTag, "-->");
-    EXPECT_EQ(ClearAt(e, 0).value, "c");
+    EXPECT_EQ(position, 5);
+    EXPECT_EQ(AttributeAt(e, 2).name, "Flag");
+    EXPECT_TRUE(AttributeAt(e, 6).name.empty());
+    EXPECT_EQ(std::string(ClearAt(e, 0).openTag) + ClearAt(e, 0).value + ClearAt(e, 0).closeTag,
+              "<!--c-->");
     EXPECT_EQ(ClearAt(e, 1).openTag, nullptr);
 }
 
-// ---- Files ----
-
-class XMLFiles : public ::testing::Test {
-  protected:
-    std::string Write(const std::string& contents) {
-        path_ = ::testing::TempDir() + "quaymap_xml_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".xml";
-        std::ofstream(path_, std::ios::binary) << contents;
-        return path_;
+// A file in the test's temporary folder, removed again at the end of the test.
+struct TempFile {
+    TempFile(const char* name, const std::string& contents)
+        : path(::testing::TempDir() + "quaymap_xml_" + std::to_string(::getpid()) + "_" + name) {
+        std::ofstream(path, std::ios::binary) << contents;
     }
-    void TearDown() override {
-        if (!path_.empty())
-            std::remove(path_.c_str());
-    }
-    std::string path_;
+    ~TempFile() { std::remove(path.c_str()); }
+    std::string path;
 };
 
-TEST_F(XMLFiles, ParsesAWholeFile) {
-    const std::string path = Write("<?xml version=\"1.0\"?>\n<root>\n<a>x</a>\n</root>\n");
-    XMLParseReport report;
-    const XMLNode root = ParseXMLFile(path.c_str(), "root", &report);
-    EXPECT_EQ(report.error, 0);
-    EXPECT_EQ(DumpTree(root), "root{a{\"x\"}}");
-}
-
-TEST_F(XMLFiles, MissingFileGivesCodeElevenAtLineZero) {
+std::string ParseFile(const std::string& path, const char* tag) {
     XMLParseReport report{-1, -1, -1};
-    EXPECT_TRUE(IsEmptyNode(ParseXMLFile("/nonexistent/quaymap.xml", nullptr, &report)));
-    EXPECT_EQ(report.error, XMLErrorFileNotFound);
-    EXPECT_EQ(report.line, 0);
-    EXPECT_EQ(report.column, 0);
+    return Outcome(report, DumpTree(ParseXMLFile(path.c_str(), tag, &report)));
 }
 
-TEST_F(XMLFiles, ErrorInAFileGivesItsPlace) {
-    const std::string path = Write("<a>\n  <b>\n  </c>\n");
-    XMLParseReport report;
-    EXPECT_TRUE(IsEmptyNode(ParseXMLFile(path.c_str(), nullptr, &report)));
-    EXPECT_EQ(report.error, XMLErrorUnmatchedEndTag);
-    EXPECT_EQ(report.line, 3);
-    EXPECT_EQ(report.column, 7);
-}
-
-TEST_F(XMLFiles, OpenOrExitReturnsTheTreeOfAGoodFile) {
-    const std::string path = Write("<root><a/></root>");
-    EXPECT_EQ(DumpTree(OpenXMLFileOrExit(path.c_str(), "root")), "root{a}");
+TEST(XMLFiles, ParseAFileOrReportWhereItFailed) {
+    EXPECT_EQ(ParseFile("/nonexistent/quaymap.xml", nullptr), "11 0:0 <empty>");
+    const TempFile good("good.xml", "<?xml version=\"1.0\"?>\n<root>\n<a>x</a>\n</root>\n");
+    EXPECT_EQ(ParseFile(good.path, "root"), "0 -1:-1 root{a{\"x\"}}");
+    EXPECT_EQ(DumpTree(OpenXMLFileOrExit(good.path.c_str(), "root")), "root{a{\"x\"}}");
+    const TempFile bad("bad.xml", "<a>\n  <b>\n  </c>\n");
+    EXPECT_EQ(ParseFile(bad.path, nullptr), "7 3:7 <empty>");
 }
 
 // The message goes to standard output; the death test only sees standard error.
-#define EXPECT_EXITS_PRINTING(statement, text)                                                     \
-    EXPECT_EXIT(                                                                                   \
-        {                                                                                          \
-            ::dup2(2, 1);                                                                          \
-            statement;                                                                             \
-        },                                                                                         \
-        ::testing::ExitedWithCode(255), text)
-
-TEST_F(XMLFiles, OpenOrExitEndsTheProgramOnAMissingFile) {
-    EXPECT_EXITS_PRINTING(OpenXMLFileOrExit("/nonexistent/q.xml", "root"),
-                          "^XML Parsing error inside file '/nonexistent/q.xml'\\.\n"
-                          "Error: Error: File not found\nAt line 0, column 0\\.\n$");
+void OpenOrExitPrintingToStandardError(const char* path, const char* tag) {
+    ::dup2(2, 1);
+    OpenXMLFileOrExit(path, tag);
 }
 
-TEST_F(XMLFiles, OpenOrExitEndsTheProgramOnAnError) {
-    const std::string path = Write("<a>\n</b>");
-    EXPECT_EXITS_PRINTING(OpenXMLFileOrExit(path.c_str(), nullptr),
-                          "Error: Error: Unmatched end tag\nAt line 2, column 5\\.\n$");
-}
-
-TEST_F(XMLFiles, OpenOrExitTreatsTheWarningAsAnErrorAndGivesItsPlace) {
-    const std::string path = Write("<a>\n<b></a>\n<c/>");
-    EXPECT_EXITS_PRINTING(OpenXMLFileOrExit(path.c_str(), "a"),
-                          "Error: Warning: Unmatched end tag\nAt line 2, column 8\\.\n$");
+TEST(XMLFiles, OpenOrExitPrintsTheErrorAndItsPlaceAndEndsTheProgram) {
+    const auto exited = ::testing::ExitedWithCode(255);
+    EXPECT_EXIT(OpenOrExitPrintingToStandardError("/nonexistent/q.xml", "root"), exited,
+                "^XML Parsing error inside file '/nonexistent/q\\.xml'\\.\n"
+                "Error: Error: File not found\nAt line 0, column 0\\.\n$");
+    const TempFile error("error.xml", "<a>\n</b>");
+    EXPECT_EXIT(OpenOrExitPrintingToStandardError(error.path.c_str(), nullptr), exited,
+                "Error: Error: Unmatched end tag\nAt line 2, column 5\\.\n$");
+    // The warning counts as an error here, placed where the first unmatched end tag ended.
+    const TempFile warning("warning.xml", "<a>\n<b></a>\n<c><d></c>");
+    EXPECT_EXIT(OpenOrExitPrintingToStandardError(warning.path.c_str(), "a"), exited,
+                "Error: Warning: Unmatched end tag\nAt line 2, column 8\\.\n$");
 }
 
 } // namespace
