@@ -40,8 +40,7 @@ QString env(const char* name) {
     return qEnvironmentVariable(name);
 }
 
-// A drop rule in the router for NAT-PMP requests, with a counter: a gateway that neither
-// answers nor refuses.
+// nft in the router's namespace.
 QString routerNft(const QString& command) {
     return run("ip", QStringList{"netns", "exec", "quaymap-router", "nft"} + command.split(' '));
 }
@@ -102,6 +101,8 @@ class LabTest : public QObject {
             std::lock_guard<std::mutex> lock(logMutex_);
             logs_.append(QString::fromStdString(line));
         });
+        // A drop rule with a counter for NAT-PMP requests: a gateway that neither answers nor
+        // refuses.
         if (mode("none") && qApp->arguments().contains("silentGatewayGetsThreeRequests")) {
             routerNft("add table inet qm_silence");
             routerNft("add chain inet qm_silence input { type filter hook input priority -10 ; "
