@@ -16,8 +16,11 @@ bool has_text(const XMLNode& node, const std::string& text) {
 // The first "device" child of `parent` whose first deviceType reads `type` exactly.
 XMLNode device_of_type(const XMLNode& parent, const char* type) {
     const int count = CountChildrenNamed(parent, "device");
+    // The i-th match, found by carrying the position on rather than counting again from the
+    // first child each time: a description with a huge device list stays linear.
+    int position = 0;
     for (int i = 0; i < count; ++i) {
-        const XMLNode device = ChildNamedAt(parent, "device", i);
+        const XMLNode device = FindChildNamed(parent, "device", &position);
         if (has_text(ChildNamedAt(device, "deviceType", 0), type))
             return device;
     }

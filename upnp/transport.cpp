@@ -68,10 +68,8 @@ bool UpnpNat::tcp_connect(const std::string& host, uint16_t port) {
             }
         }
     }
-    char text[512];
-    std::snprintf(text, sizeof text, "Fail to connect to %s:%i (using TCP)\n", host.c_str(),
-                  static_cast<int>(port));
-    return fail(text);
+    // Built whole rather than in a fixed buffer: the host comes from the router and may be long.
+    return fail("Fail to connect to " + host + ":" + std::to_string(port) + " (using TCP)\n");
 }
 
 std::string UpnpNat::receive_until(const std::string& marker, int max_tries) {
