@@ -2,6 +2,8 @@
 
 #include "log.h"
 
+#include <sys/socket.h>
+
 int LibNatPmp::initnatpmp(natpmp_t* p, int forcegw, in_addr_t forcedgw) {
     return ::initnatpmp(p, forcegw, forcedgw);
 }
@@ -25,7 +27,21 @@ int LibNatPmp::select(int nfds, fd_set* readfds, struct timeval* timeout) {
     return ::select(nfds, readfds, nullptr, nullptr, timeout);
 }
 
-int wait_for_natpmp_answer(NatPmpApi& api, natpmp_t* handle, natpmpresp_t* response) {
+void LibNatPmp::discard_stale_answers(natpmp_t* p) {
+    if (p->s < 0)
+        return;
+    char datagram[64];
+    while (::recv(p->s, datagram, sizeof datagram, MSG_DONTWAIT) >= 0) {
+    }
+}
+
+int natpmp_mapping_answer_type(int protocol) {
+    return protocol == NATPMP_PROTOCOL_UDP ? NATPMP_RESPTYPE_UDPPORTMAPPING
+                                           : NATPMP_RESPTYPE_TCPPORTMAPPING;
+}
+
+int wait_for_natpmp_answer(NatPmpApi& api, natpmp_t* handle, natpmpresp_t* response,
+                           int expected_type) {
     if (handle->s < 0 || handle->s >= FD_SETSIZE)
         return NATPMP_ERR_SOCKETERROR;
     int transmissions = 1;
@@ -45,6 +61,8 @@ int wait_for_natpmp_answer(NatPmpApi& api, natpmp_t* handle, natpmpresp_t* respo
             timeout = {};
         api.select(FD_SETSIZE, &readable, &timeout);
         const int result = api.readnatpmpresponseorretry(handle, response);
+        if (result == 0 && response->type != expected_type)
+            return kNatPmpStrayAnswer;
         if (result != NATPMP_TRYAGAIN)
             return result;
         if (!capped && handle->try_number > seen_try) {

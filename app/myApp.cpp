@@ -431,15 +431,17 @@ bool myApp::natpmpSearch() {
         return false;
     }
     quaymap_log("sended public ip address request");
-    return wait_for_natpmp_answer(natpmp_, &natpmp_handle, &natpmp_response) == 0;
+    return wait_for_natpmp_answer(natpmp_, &natpmp_handle, &natpmp_response,
+                                  NATPMP_RESPTYPE_PUBLICADDRESS) == 0;
 }
 
 void myApp::showErrorWindowAndWait() {
+    unsigned closings = 0;
     {
         std::lock_guard<std::mutex> lock(post_mutex_);
         if (shutting_down_)
             return;
-        err_closed_ = false;
+        closings = err_closings_;
     }
     onMain([this] {
         centerWindow(err_windows);
@@ -448,7 +450,10 @@ void myApp::showErrorWindowAndWait() {
     });
     // The search waits here until close_err_window: (or the controller's end) releases it.
     std::unique_lock<std::mutex> lock(post_mutex_);
-    err_closed_signal_.wait(lock, [this] { return err_closed_ || shutting_down_; });
+    // A count rather than a flag: the search that the closing starts may put the window up
+    // again before this one has woken.
+    err_closed_signal_.wait(
+        lock, [this, closings] { return err_closings_ != closings || shutting_down_; });
 }
 
 void myApp::close_err_window_(QObject*) {
@@ -457,7 +462,7 @@ void myApp::close_err_window_(QObject*) {
     err_windows->done(QDialog::Rejected);
     {
         std::lock_guard<std::mutex> lock(post_mutex_);
-        err_closed_ = true;
+        ++err_closings_;
     }
     err_closed_signal_.notify_all();
     startSearch();
@@ -637,13 +642,22 @@ void myApp::add_port_entry_ok(QObject*) {
     });
 }
 
+int myApp::requestAirPortMapping(int protocol, uint16_t privatePort, uint16_t publicPort,
+                                 uint32_t lifetime) {
+    natpmp_.discard_stale_answers(&natpmp_handle);
+    const int sent = natpmp_.sendnewportmappingrequest(&natpmp_handle, protocol, privatePort,
+                                                       publicPort, lifetime);
+    if (sent < 0)
+        return sent;
+    return wait_for_natpmp_answer(natpmp_, &natpmp_handle, &natpmp_response,
+                                  natpmp_mapping_answer_type(protocol));
+}
+
 void myApp::addAirPortMapping(const QString& mappingName, uint16_t mappingPort, int natpmpProtocol,
                               const QString& protocolText) {
     runClientJob([=]() -> std::function<void()> {
-        int result = natpmp_.sendnewportmappingrequest(&natpmp_handle, natpmpProtocol, mappingPort,
-                                                       mappingPort, kAirPortLifetime);
-        if (result >= 0)
-            result = wait_for_natpmp_answer(natpmp_, &natpmp_handle, &natpmp_response);
+        const int result =
+            requestAirPortMapping(natpmpProtocol, mappingPort, mappingPort, kAirPortLifetime);
         const natpmpresp_t answer = natpmp_response;
         return [=] {
             if (result != 0) {
@@ -684,11 +698,8 @@ void myApp::renewAirPortMapping(Port_Entry* entry) {
         return;
     const AirPortMapping mapping = found->second;
     runClientJob([=]() -> std::function<void()> {
-        int result = natpmp_.sendnewportmappingrequest(&natpmp_handle, mapping.protocol,
-                                                       mapping.private_port, mapping.public_port,
-                                                       kAirPortLifetime);
-        if (result >= 0)
-            result = wait_for_natpmp_answer(natpmp_, &natpmp_handle, &natpmp_response);
+        const int result = requestAirPortMapping(mapping.protocol, mapping.private_port,
+                                                 mapping.public_port, kAirPortLifetime);
         const natpmpresp_t answer = natpmp_response;
         return [=] {
             auto current = airport_mappings_.find(entry);
@@ -752,10 +763,7 @@ void myApp::delete_port_entry(QObject*) {
         const AirPortMapping mapping = airport->second;
         runClientJob([=]() -> std::function<void()> {
             // A lifetime of 0 (and no suggested public port) removes the mapping.
-            int result = natpmp_.sendnewportmappingrequest(&natpmp_handle, mapping.protocol,
-                                                           mapping.private_port, 0, 0);
-            if (result >= 0)
-                wait_for_natpmp_answer(natpmp_, &natpmp_handle, &natpmp_response);
+            requestAirPortMapping(mapping.protocol, mapping.private_port, 0, 0);
             return [this, entry] { removeEntry(entry.get()); };
         });
         return;

@@ -160,6 +160,9 @@ class myApp : public QObject, public PortTableDataSource {
     void addAirPortMapping(const QString& mappingName, uint16_t mappingPort, int natpmpProtocol,
                            const QString& protocolText);
     void renewAirPortMapping(Port_Entry* entry);
+    // Sends one NAT-PMP mapping request and waits for its answer; 0 when it was granted.
+    int requestAirPortMapping(int protocol, uint16_t privatePort, uint16_t publicPort,
+                              uint32_t lifetime);
     void showAddProblem(const QString& text);
     void removeEntry(const Port_Entry* entry);
     void appendEntry(std::shared_ptr<Port_Entry> entry);
@@ -177,6 +180,7 @@ class myApp : public QObject, public PortTableDataSource {
     // Posting to the main thread and the search's wait for the error window.
     std::mutex post_mutex_;
     std::condition_variable err_closed_signal_;
-    bool err_closed_ = false;
+    // Counts the closings of the error window; a waiting search wakes when it moves on.
+    unsigned err_closings_ = 0;
     bool shutting_down_ = false;
 };

@@ -9,6 +9,8 @@ int FakeNatPmp::readnatpmpresponseorretry(natpmp_t* p, natpmpresp_t* response) {
     if (answered()) {
         p->has_pending_request = 0;
         *response = natpmpresp_t{};
+        if (pending_mapping_ && !stray_answer)
+            response->type = natpmp_mapping_answer_type(mapping_protocol_);
         if (pending_mapping_ && !mapping_requests_.last().endsWith(" 0")) { // lifetime 0 removes
             response->pnu.newportmapping.mappedpublicport =
                 static_cast<uint16_t>(mapping_private_port_ + public_port_offset);

@@ -31,6 +31,7 @@ class FakeNatPmp : public NatPmpApi {
     std::atomic<int> read_error{0};             // non-zero: every read fails with this result
     uint16_t public_port_offset = 0;            // granted public port = private port + this
     uint32_t granted_lifetime = 7200;
+    std::atomic<bool> stray_answer{false}; // answers a mapping request as an address request
     // Observations.
     std::atomic<int> transmissions{0}, inits{0};
     std::atomic<long long> now_ms{0};
@@ -67,6 +68,7 @@ class FakeNatPmp : public NatPmpApi {
                                  .arg(publicport)
                                  .arg(lifetime);
         mapping_private_port_ = privateport;
+        mapping_protocol_ = protocol;
         startRequest(p);
         return 12;
     }
@@ -101,6 +103,7 @@ class FakeNatPmp : public NatPmpApi {
     bool pending_mapping_ = false;
     QStringList mapping_requests_;
     uint16_t mapping_private_port_ = 0;
+    int mapping_protocol_ = 0;
 };
 
 class AppHarness {

@@ -239,6 +239,17 @@ class CommandsTest : public QObject {
         QCOMPARE(h.gateway.requests_for("AddPortMapping").size(), std::size_t(0));
     }
 
+    void airportStrayAnswerIsNoGrant() {
+        AppHarness h;
+        QVERIFY(h.startWithAirPort());
+        // libnatpmp matches no answer to its request: an answer of another kind (a late
+        // address answer) must not show up as a granted mapping.
+        h.natpmp.stray_answer = true;
+        const QString problem = h.addThroughDialog("game", "27015", "", "TCP", [] {});
+        QVERIFY(problem.contains(QString::number(kNatPmpStrayAnswer)));
+        QCOMPARE(h.app->numberOfRowsInTableView(), 0);
+    }
+
     void linkFieldsShowHttpAndHoldTheirTargets() {
         AppHarness h;
         h.start();
