@@ -2,7 +2,8 @@
 # Times finding the lab router and reading its whole table: QuayMap's client (and, with
 # --app, the whole application from process start to its last table row) next to
 # `upnpc -l` on the same router in the same run, and the router's own answer time.
-# Needs root (the lab). Prints figures only.
+# The lab needs root: run by a user, it builds first, then runs itself again through sudo.
+# Prints figures only.
 #
 # Usage: bench/upnp/run_lab_bench.sh [--mappings N[,N...]] [--runs R] [--build DIR] [--app]
 #   e.g. bench/upnp/run_lab_bench.sh --mappings 1,20,100 --app
@@ -22,14 +23,26 @@ while (($#)); do
     esac
     shift
 done
-[ "$(id -u)" -eq 0 ] || { echo "lab bench: needs root (the lab)" >&2; exit 1; }
-
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -G Ninja >/dev/null
+again=(--mappings "$sizes" --runs "$runs" --build "$build")
+[ "$with_app" = yes ] && again+=(--app)
+if [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null 2>&1; then
+    echo "lab bench: the lab needs root and sudo is not installed: run it as root" >&2
+    exit 1
 fi
-targets=(upnp_lab_bench)
-[ "$with_app" = yes ] && targets+=(quaymap)
-cmake --build "$build" --target "${targets[@]}" >/dev/null
+
+# Built by whoever started the benchmark, so that build/ stays theirs; only the lab runs as root.
+if [ "${QUAYMAP_BUILT:-}" != yes ]; then
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$build" -G Ninja >/dev/null
+    fi
+    targets=(upnp_lab_bench)
+    [ "$with_app" = yes ] && targets+=(quaymap)
+    cmake --build "$build" --target "${targets[@]}" >/dev/null
+    export QUAYMAP_BUILT=yes
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    exec sudo env QUAYMAP_BUILT=yes "$(readlink -f "$0")" "${again[@]}"
+fi
 driver=(--desc-url)
 app_args=()
 [ "$with_app" = yes ] && app_args=(--app "$build/app/quaymap")
@@ -37,8 +50,6 @@ app_args=()
 lab=$root/scripts/lab
 # The whole benchmark is one lab session: nobody else's run can change the router under it.
 if [ "${QUAYMAP_LAB_SESSION:-}" != held ]; then
-    again=(--mappings "$sizes" --runs "$runs" --build "$build")
-    [ "$with_app" = yes ] && again+=(--app)
     exec "$lab" session -- "$0" "${again[@]}"
 fi
 rows=()

@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
 # Brings the lab up, runs a test binary inside its LAN namespace, and takes the lab down again
 # whatever happens. Exit 77 tells CTest the test was skipped because this machine cannot host
-# the lab (not root, a lab tool missing, namespaces not permitted).
+# the lab (no root to be had without a prompt, a lab tool missing, namespaces not permitted).
 #
 # Usage: run_lab_tests.sh LAB_SCRIPT MODE PRELOAD BINARY [binary arguments...]
 set -euo pipefail
-lab=$1 mode=$2 preload=$3 binary=$4
-shift 4
 
 skip() {
     echo "SKIPPED: $*"
     exit 77
 }
 
-[ "$(id -u)" -eq 0 ] || skip "the lab needs root (network namespaces and nftables); run as root"
+# A test cannot answer a password prompt: sudo is used only where it needs none.
+if [ "$(id -u)" -ne 0 ]; then
+    need="the lab needs root (network namespaces and nftables)"
+    command -v sudo >/dev/null 2>&1 || skip "$need and sudo is not installed; run as root"
+    sudo -n true 2>/dev/null ||
+        skip "$need and sudo does not grant it without a password; run as root or through sudo"
+    keep=()
+    for v in QT_QPA_PLATFORM QUAYMAP_LAB_DIR QUAYMAP_LAB_WAIT; do
+        [ -n "${!v:-}" ] && keep+=("$v=${!v}")
+    done
+    exec sudo -n env ${keep[@]+"${keep[@]}"} "$(readlink -f "$0")" "$@"
+fi
+
+lab=$1 mode=$2 preload=$3 binary=$4
+shift 4
 for tool in ip nft ss flock miniupnpd upnpc; do
     command -v "$tool" >/dev/null 2>&1 || skip "lab tool missing: $tool (scripts/setup installs it)"
 done
