@@ -1,9 +1,11 @@
 #include "UpnpNat.h"
 
+#include <cstdarg>
 #include <unistd.h>
 
 const char* const SERVICE_WANIP = "urn:schemas-upnp-org:service:WANIPConnection:1";
 const char* const SERVICE_WANPPP = "urn:schemas-upnp-org:service:WANPPPConnection:1";
+const char* const SERVICE_WANIP2 = "urn:schemas-upnp-org:service:WANIPConnection:2";
 
 UpnpNat upnp_nat;
 
@@ -13,10 +15,27 @@ bool UpnpNat::init(int32_t tries) {
     return true;
 }
 
-bool UpnpNat::fail(const std::string& text) {
+bool UpnpNat::fail(const std::string& text, Failure kind) {
     status = STATUS_FAILED;
     last_error = text;
+    failure = kind;
     return false;
+}
+
+bool UpnpNat::succeed(int32_t new_status) {
+    status = new_status;
+    failure = Failure::none;
+    return true;
+}
+
+void UpnpNat::say(const char* format, ...) const {
+    if (console == nullptr)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(console, format, arguments);
+    va_end(arguments);
+    std::fflush(console);
 }
 
 void UpnpNat::close_tcp() {

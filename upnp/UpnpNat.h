@@ -5,16 +5,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
-// The two WAN connection services whose port mappings the client can drive.
-extern const char* const SERVICE_WANIP;
-extern const char* const SERVICE_WANPPP;
+// The WAN connection services whose port mappings the client can drive.
+extern const char* const SERVICE_WANIP;  // ...WANIPConnection:1
+extern const char* const SERVICE_WANPPP; // ...WANPPPConnection:1
+extern const char* const SERVICE_WANIP2; // ...WANIPConnection:2
 
-// The client of the home router's UPnP Internet Gateway Device. Operations report failure by
-// returning false, with `status` 8 and a readable text in `last_error`. The object has no lock:
-// callers must never run two operations on it at the same time.
+// The client of the home router's UPnP Internet Gateway Device (versions 1 and 2). Operations
+// report failure by returning false, with `status` 8, a readable text in `last_error` and the
+// kind of failure in `failure`. The object has no lock: callers must never run two operations
+// on it at the same time.
 class UpnpNat {
   public:
     // Values of `status`.
@@ -30,7 +34,7 @@ class UpnpNat {
 
     // A router answer larger than this is dropped whole: the exchange then fails cleanly.
     static constexpr std::size_t kAnswerCap = 4u * 1024u * 1024u;
-    // The mapping list is never read past this index.
+    // A mapping list is never read past this many entries.
     static constexpr int kIndexCap = 4096;
 
     std::string last_response;
@@ -55,10 +59,29 @@ class UpnpNat {
     // Folder that receives "quaymap.log" (the answer to the latest AddPortMapping).
     // Empty: no file is written.
     std::string log_folder;
-    // The router's UPnPError of the latest refused AddPortMapping or DeletePortMapping
-    // (for example 718 and "ConflictInMappingEntry"); 0 and empty when it gave none.
+
+    enum class Failure {
+        none,
+        unreachable, // no connection, or no answer at all (nothing before the limits ran out)
+        refused,    // the router said no: a SOAP Fault (code kept) or an HTTP status other than 200
+        bad_answer, // status 200, but no <Action>Response element, or an answer that does not walk
+    };
+    // Kind of the latest failure; none after a success.
+    Failure failure = Failure::none;
+    // The router's UPnPError of the latest refused action (for example 718 and
+    // "ConflictInMappingEntry"); 0 and empty when it gave none.
     int upnp_error_code = 0;
     std::string upnp_error_description;
+    // 1 or 2: the InternetGatewayDevice version that the selected description named.
+    int igd_version = 0;
+    // The latest listing stopped at kIndexCap.
+    bool mappings_cut = false;
+    // The lease (s) that the latest successful AddPortMapping asked for (0: permanent).
+    uint32_t last_lease = 0;
+    // Where the diagnostic prints go; nullptr: nowhere.
+    std::FILE* console = stdout;
+    // Diagnostic log lines (no final line feed), for example why a description was refused.
+    std::function<void(const std::string&)> log;
 
     UpnpNat() = default;
     UpnpNat(const UpnpNat&) = delete;
@@ -71,45 +94,95 @@ class UpnpNat {
     // Splits "scheme://host[:port]/path"; the port is 80 when the URL names none.
     static bool parse_url(const std::string& url, std::string& host, uint16_t& port,
                           std::string& path);
-    // Opens `tcp_socket` to a dotted-decimal address, with up to `connect_tries` attempts.
+    // Opens `tcp_socket` to a dotted-decimal address: up to `connect_tries` attempts, all within
+    // `connect_budget_ms`; a connection actively refused is not tried again.
     bool tcp_connect(const std::string& host, uint16_t port);
     // Collects the answer to a request already sent on `tcp_socket`; empty when nothing came
-    // or when the answer outgrew kAnswerCap.
+    // or when the answer outgrew kAnswerCap. Zero bytes come out as U+FFFD.
     std::string receive_until(const std::string& marker, int max_tries);
 
     // Finding the gateway.
-    // Sends the SSDP search and fetches the description of the first gateway that answers;
-    // on true `describe_url` and `description` are set and `tcp_socket` is still open.
+    // Sends the M-SEARCH for InternetGatewayDevice:1 and :2 in one burst, and the burst again
+    // after `ssdp_repeat_ms`; listens until `ssdp_window_ms` after the first. Each 200 answer
+    // with a LOCATION not tried before is a candidate (at most 6 are examined); a candidate
+    // whose description cannot be used is logged and passed over. True as soon as one
+    // description walks: describe_url, description, base_URL, service_type, control_url,
+    // friendly_name and igd_version set, status 1, the UDP socket closed.
     bool discovery();
+    // Fetches `describe_url` into `description`, the whole fetch within `description_deadline_ms`.
     bool get_description();
     // Walks `description` to the WAN connection service: sets `service_type`, `control_url`,
-    // `base_URL` and, when the description has one, `friendly_name`.
+    // `base_URL`, `igd_version` and, when the description has one, `friendly_name`; on failure
+    // they are left as they were.
     bool parse_description();
+    // A known description URL, without SSDP: fetched, checked to be a gateway's and walked.
+    bool open_description(const std::string& url);
 
     // Control actions, each one exchange on its own connection to `control_url`.
     // Connects and sends one action; true when it was sent, whatever came back in `answer`.
     // The caller closes `tcp_socket`.
     bool soap_call(const std::string& action, const std::string& arguments, int max_tries,
                    std::string& answer);
+    // lease -1: the service's default (0 on a v1 service, 604800 on WANIPConnection:2). A
+    // router that takes only permanent leases (725) is asked once more with 0.
     bool add_port_mapping(const std::string& description, const std::string& internal_client,
                           uint16_t external_port, uint16_t internal_port,
-                          const std::string& protocol);
+                          const std::string& protocol, int64_t lease = -1);
     bool del_port_mapping(uint16_t external_port, const std::string& protocol);
-    // Reads the whole mapping table into `mappings` (and `mapping_lines`), index by index.
+    // Who holds a port: `record` gets the router's internal client, internal port, description
+    // and lease, with the protocol (upper-cased) and external port as asked.
+    bool get_specific_port_mapping(uint16_t external_port, const std::string& protocol,
+                                   MappingRecord& record);
+    // On true `address` holds the router's public address text; on false it is left untouched.
+    bool get_external_ip(std::string& address);
+
+    // Listing, one exchange per step: one page of GetListOfPortMappings (on WANIPConnection:2)
+    // or one index of GetGenericPortMappingEntry, so that a caller can take its lock per step
+    // and show rows as they come.
+    struct MappingCursor {
+        bool done = false; // the listing has ended (at its end, refused, cut, or broken)
+
+      private:
+        friend class UpnpNat;
+        enum class Mode { fresh, pages, walk } mode = Mode::fresh;
+        bool first_page = true;
+        bool udp = false;
+        bool lost = false; // no exchange could be had
+        uint32_t start_port = 1;
+        int index = 0;
+        int count = 0;
+        bool has_previous = false;
+        MappingRecord previous;
+    };
+    // Appends the records of one step to `mappings` (and `mapping_lines`) and returns how many;
+    // a default-constructed cursor starts a fresh listing.
+    int read_mappings(MappingCursor& cursor);
+    // Reads the whole mapping table afresh into `mappings` and `mapping_lines`; false only
+    // when the router could not be reached.
     bool get_port_mappings();
     // Turns `last_response` into one record; false when it does not walk or repeats the last.
     bool parse_mapping_info();
-    // On true `address` holds the router's public address text; on false it is left untouched.
-    bool get_external_ip(std::string& address);
 
   private:
     enum class Echo { none, chunks, marks };
 
-    std::string receive_answer(const std::string& marker, int max_tries, Echo echo);
+    std::string receive_answer(const std::string& marker, int max_tries, Echo echo,
+                               int limit_ms = -1);
+    bool connect_within(const std::string& host, uint16_t port, int budget_ms);
     bool exchange(const std::string& host, uint16_t port, const std::string& path,
                   const std::string& action, const std::string& arguments, int max_tries,
                   std::string& answer);
-    bool fail(const std::string& text);
+    bool examine(const std::string& url);
+    bool read_entry(MappingRecord& record);
+    int read_page(MappingCursor& cursor, const std::string& host, uint16_t port,
+                  const std::string& path);
+    int read_index(MappingCursor& cursor, const std::string& host, uint16_t port,
+                   const std::string& path);
+    void finish(MappingCursor& cursor, Failure kind);
+    void keep(MappingCursor& cursor, const MappingRecord& record);
+    bool fail(const std::string& text, Failure kind);
+    bool succeed(int32_t new_status);
+    void say(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     void close_tcp();
     void close_udp();
     void note_upnp_error(const std::string& answer);

@@ -29,4 +29,8 @@ std::string AnswerWalk::argument(const char* name) {
     return TextAtOrEmpty(node, 0);
 }
 
+std::string AnswerWalk::optional_argument(const char* name) const {
+    return ok() ? TextAtOrEmpty(ChildNamedAt(response_, name, 0), 0) : std::string();
+}
+
 } // namespace upnp_detail

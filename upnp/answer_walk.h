@@ -18,6 +18,9 @@ class AnswerWalk {
     // The first text of the out-argument, empty when it has none. Once an argument is missing
     // the walk stops: later calls give the empty text and keep the first failure.
     std::string argument(const char* name);
+    // The first text of an out-argument that routers may leave out: empty when missing, and
+    // no failure.
+    std::string optional_argument(const char* name) const;
 
   private:
     bool missing(const XMLNode& node, const std::string& label);

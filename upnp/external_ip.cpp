@@ -7,13 +7,15 @@ bool UpnpNat::get_external_ip(std::string& address) {
     if (!soap_call("GetExternalIPAddress", "", 10, answer))
         return false;
     close_tcp();
-    if (!upnp_wire::http_status_is_200(answer))
-        return fail("Fail to get router internet ip.\n");
+    const Failure verdict = upnp_wire::verdict_of(answer, "GetExternalIPAddress");
+    if (verdict == Failure::unreachable || verdict == Failure::refused) {
+        note_upnp_error(answer);
+        return fail("Fail to get router internet ip.\n", verdict);
+    }
     upnp_detail::AnswerWalk walk(answer, "GetExternalIPAddress");
     const std::string value = walk.argument("NewExternalIPAddress");
     if (!walk.ok())
-        return fail(walk.error());
+        return fail(walk.error(), Failure::bad_answer);
     address = value;
-    status = STATUS_READ;
-    return true;
+    return succeed(STATUS_READ);
 }

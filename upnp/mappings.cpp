@@ -2,11 +2,13 @@
 #include "answer_walk.h"
 #include "wire_text.h"
 
-#include <cstdio>
+#include <cctype>
 
 namespace {
 
 constexpr int kEntryReads = 10;
+constexpr std::size_t kPageSize = 1000;
+constexpr int kPortMappingNotFound = 730;
 
 std::string entry_arguments(int index) {
     return "<NewPortMappingIndex>" + std::to_string(index) +
@@ -18,8 +20,31 @@ std::string entry_arguments(int index) {
            "<NewLeaseDuration></NewLeaseDuration>\r\n";
 }
 
+std::string page_arguments(uint32_t start_port, const char* protocol) {
+    return "<NewStartPort>" + std::to_string(start_port) +
+           "</NewStartPort>\r\n<NewEndPort>65535</NewEndPort>\r\n<NewProtocol>" + protocol +
+           "</NewProtocol>\r\n<NewManage>1</NewManage>\r\n<NewNumberOfPorts>" +
+           std::to_string(kPageSize) + "</NewNumberOfPorts>\r\n";
+}
+
 std::string totally(int count) {
     return "Totally " + std::to_string(count) + " mapping entries.\n";
+}
+
+std::string line_of(const MappingRecord& record) {
+    return record.external_port + "/" + record.protocol + "[" + record.description + "]-->" +
+           record.internal_client + ":" + record.internal_port + "\r\n";
+}
+
+// The port of a listed entry; 0 when the text is none.
+uint32_t port_number(const std::string& text) {
+    uint32_t value = 0;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)) || value > 65535)
+            return 0;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return value > 65535 ? 0 : value;
 }
 
 } // namespace
@@ -27,46 +52,146 @@ std::string totally(int count) {
 bool UpnpNat::get_port_mappings() {
     mappings.clear();
     mapping_lines.clear();
+    MappingCursor cursor;
+    while (!cursor.done)
+        read_mappings(cursor);
+    return !cursor.lost;
+}
+
+int UpnpNat::read_mappings(MappingCursor& cursor) {
+    if (cursor.done)
+        return 0;
+    if (cursor.mode == MappingCursor::Mode::fresh) {
+        mappings_cut = false;
+        cursor.mode =
+            service_type == SERVICE_WANIP2 ? MappingCursor::Mode::pages : MappingCursor::Mode::walk;
+    }
     std::string host;
     uint16_t port = 0;
     std::string path;
-    if (!parse_url(control_url, host, port, path))
-        return fail("Fail to parseURl: " + control_url + "\n");
-
-    for (int index = 0;; ++index) {
-        // A gateway that keeps inventing entries must not keep the list growing for ever.
-        if (index >= kIndexCap)
-            return !fail(totally(index));
-        if (!exchange(host, port, path, "GetGenericPortMappingEntry", entry_arguments(index),
-                      kEntryReads, last_response))
-            return false;
-        close_tcp();
-        if (!upnp_wire::http_status_is_200(last_response))
-            return !fail(totally(index));
-        if (!parse_mapping_info())
-            return true;
-        std::printf("mapping[%d]:%s\n", index, mapping_lines.back().c_str());
-        std::fflush(stdout);
-        status = STATUS_READ;
+    if (!parse_url(control_url, host, port, path)) {
+        cursor.done = cursor.lost = true;
+        fail("Fail to parseURl: " + control_url + "\n", Failure::unreachable);
+        return 0;
     }
+    return cursor.mode == MappingCursor::Mode::pages ? read_page(cursor, host, port, path)
+                                                     : read_index(cursor, host, port, path);
 }
 
-bool UpnpNat::parse_mapping_info() {
-    upnp_detail::AnswerWalk walk(last_response, "GetGenericPortMappingEntry");
+int UpnpNat::read_page(MappingCursor& cursor, const std::string& host, uint16_t port,
+                       const std::string& path) {
+    if (!exchange(host, port, path, "GetListOfPortMappings",
+                  page_arguments(cursor.start_port, cursor.udp ? "UDP" : "TCP"), kEntryReads,
+                  last_response)) {
+        cursor.done = cursor.lost = true;
+        return 0;
+    }
+    close_tcp();
+    note_upnp_error(last_response);
+    const Failure verdict = upnp_wire::verdict_of(last_response, "GetListOfPortMappings");
+    std::vector<MappingRecord> page;
+    // A range without mappings is refused as PortMappingNotFound: an empty page, no failure.
+    const bool empty = verdict == Failure::refused && upnp_error_code == kPortMappingNotFound;
+    if (!empty && (verdict != Failure::none || !upnp_wire::port_listing_of(last_response, page))) {
+        // A router may name the service without listing this way: the index walk still can.
+        if (cursor.first_page) {
+            cursor.first_page = false;
+            cursor.mode = MappingCursor::Mode::walk;
+            return 0;
+        }
+        finish(cursor, verdict == Failure::none ? Failure::bad_answer : verdict);
+        return 0;
+    }
+    cursor.first_page = false;
+    int added = 0;
+    for (const MappingRecord& record : page) {
+        if (cursor.count >= kIndexCap) {
+            mappings_cut = true;
+            finish(cursor, Failure::none);
+            return added;
+        }
+        mapping_lines.push_back(line_of(record));
+        keep(cursor, record);
+        ++added;
+    }
+    status = STATUS_READ;
+    // A full page may have more behind it: the next one starts past its last port.
+    const uint32_t last = page.empty() ? 0 : port_number(page.back().external_port);
+    if (page.size() >= kPageSize && last >= cursor.start_port && last < 65535) {
+        cursor.start_port = last + 1;
+    } else if (!cursor.udp) {
+        cursor.udp = true;
+        cursor.start_port = 1;
+    } else {
+        finish(cursor, Failure::none);
+    }
+    return added;
+}
+
+int UpnpNat::read_index(MappingCursor& cursor, const std::string& host, uint16_t port,
+                        const std::string& path) {
+    if (!exchange(host, port, path, "GetGenericPortMappingEntry", entry_arguments(cursor.index),
+                  kEntryReads, last_response)) {
+        cursor.done = cursor.lost = true;
+        return 0;
+    }
+    close_tcp();
+    ++cursor.index;
+    const Failure verdict = upnp_wire::verdict_of(last_response, "GetGenericPortMappingEntry");
+    if (verdict == Failure::refused || verdict == Failure::unreachable) {
+        note_upnp_error(last_response);
+        // Past its last entry a router refuses the index: the walk's normal end.
+        finish(cursor, verdict == Failure::refused ? Failure::none : verdict);
+        return 0;
+    }
     MappingRecord record;
+    // A gateway that answers past its last entry with a copy of that entry ends the list here;
+    // two different mappings that only share a description (TCP and UDP of one program) do not.
+    if (!read_entry(record) || (cursor.has_previous && cursor.previous == record)) {
+        cursor.done = true;
+        return 0;
+    }
+    keep(cursor, record);
+    status = STATUS_READ;
+    // A gateway that keeps inventing entries must not keep the list growing for ever.
+    if (cursor.count >= kIndexCap) {
+        mappings_cut = true;
+        finish(cursor, Failure::none);
+    }
+    return 1;
+}
+
+// Ends the listing as the index walk always has: the count as the text, with status 8.
+void UpnpNat::finish(MappingCursor& cursor, Failure kind) {
+    cursor.done = true;
+    fail(totally(cursor.count), kind);
+}
+
+void UpnpNat::keep(MappingCursor& cursor, const MappingRecord& record) {
+    say("mapping[%d]:%s\n", cursor.count, mapping_lines.back().c_str());
+    mappings.push_back(record);
+    cursor.previous = record;
+    cursor.has_previous = true;
+    ++cursor.count;
+}
+
+bool UpnpNat::read_entry(MappingRecord& record) {
+    upnp_detail::AnswerWalk walk(last_response, "GetGenericPortMappingEntry");
     record.external_port = walk.argument("NewExternalPort");
     record.protocol = walk.argument("NewProtocol");
     record.internal_port = walk.argument("NewInternalPort");
     record.internal_client = walk.argument("NewInternalClient");
     record.description = walk.argument("NewPortMappingDescription");
+    record.lease_duration = walk.optional_argument("NewLeaseDuration");
     if (!walk.ok())
-        return fail(walk.error());
-    mapping_lines.push_back(record.external_port + "/" + record.protocol + "[" +
-                            record.description + "]-->" + record.internal_client + ":" +
-                            record.internal_port + "\r\n");
-    // A gateway that answers past its last entry with a copy of that entry ends the list here;
-    // two different mappings that only share a description (TCP and UDP of one program) do not.
-    if (!mappings.empty() && mappings.back() == record)
+        return fail(walk.error(), Failure::bad_answer);
+    mapping_lines.push_back(line_of(record));
+    return true;
+}
+
+bool UpnpNat::parse_mapping_info() {
+    MappingRecord record;
+    if (!read_entry(record) || (!mappings.empty() && mappings.back() == record))
         return false;
     mappings.push_back(record);
     return true;

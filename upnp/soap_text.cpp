@@ -53,6 +53,17 @@ bool http_status_is_200(const std::string& answer) {
     return p == answer.size() || answer[p] == ' ' || answer[p] == '\r' || answer[p] == '\n';
 }
 
+UpnpNat::Failure verdict_of(const std::string& answer, const std::string& action) {
+    if (answer.empty())
+        return UpnpNat::Failure::unreachable;
+    const XMLNode body = FindChildNamed(ParseXMLText(answer, "Envelope"), "Body");
+    if (!IsEmptyNode(FindChildNamed(body, "Fault")) || !http_status_is_200(answer))
+        return UpnpNat::Failure::refused;
+    if (IsEmptyNode(FindChildNamed(body, action + "Response")))
+        return UpnpNat::Failure::bad_answer;
+    return UpnpNat::Failure::none;
+}
+
 bool upnp_error_of(const std::string& answer, int& code, std::string& description) {
     const XMLNode envelope = ParseXMLText(answer, "Envelope");
     const XMLNode error = FindChildNamed(

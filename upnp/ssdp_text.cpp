@@ -41,6 +41,15 @@ std::size_t location_value(const std::string& answer) {
 
 } // namespace
 
+void append_received(std::string& text, const char* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == '\0')
+            text += "\xEF\xBF\xBD";
+        else
+            text += data[i];
+    }
+}
+
 bool description_url_of(const std::string& answer, std::string& url) {
     std::size_t start = location_value(answer);
     if (start == std::string::npos || start >= answer.size() || answer[start] == '\r' ||

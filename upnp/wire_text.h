@@ -3,13 +3,16 @@
 // The texts the client exchanges with a gateway, built and read without any socket, so that
 // tests and the fuzzer reach them directly.
 
+#include "UpnpNat.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace upnp_wire {
 
-// The one M-SEARCH datagram of a discovery (133 bytes).
+// The M-SEARCH datagrams of a discovery (133 bytes each), one per gateway version.
 inline constexpr char kSearchRequest[] =
     "M-SEARCH * HTTP/1.1\r\n"
     "HOST:239.255.255.250:1900\r\n"
@@ -17,8 +20,20 @@ inline constexpr char kSearchRequest[] =
     "Man:\"ssdp:discover\"\r\n"
     "MX:3\r\n"
     "\r\n";
-// The device type a gateway must announce and describe.
+inline constexpr char kSearchRequest2[] =
+    "M-SEARCH * HTTP/1.1\r\n"
+    "HOST:239.255.255.250:1900\r\n"
+    "ST:urn:schemas-upnp-org:device:InternetGatewayDevice:2\r\n"
+    "Man:\"ssdp:discover\"\r\n"
+    "MX:3\r\n"
+    "\r\n";
+// The device types a gateway must announce and describe.
 inline constexpr char kGatewayDeviceType[] = "urn:schemas-upnp-org:device:InternetGatewayDevice:1";
+inline constexpr char kGatewayDeviceType2[] = "urn:schemas-upnp-org:device:InternetGatewayDevice:2";
+
+// Received bytes as text: each zero byte becomes U+FFFD, so that nothing after it is lost and
+// the parser, which reads up to a zero byte, still sees the whole answer.
+void append_received(std::string& text, const char* data, std::size_t size);
 
 // The description URL of an SSDP answer: the value of its LOCATION header (name in any case);
 // an answer without one falls back to the first "http://" of the whole answer. The URL runs to
@@ -36,9 +51,17 @@ std::string soap_header(const std::string& path, const std::string& host, unsign
 // True when the answer's HTTP status line carries the code 200.
 bool http_status_is_200(const std::string& answer);
 
+// How the answer to `action` came out: none only for status 200 with the action's own
+// response element (Envelope/Body/<action>Response); a Fault is a refusal whatever the status.
+UpnpNat::Failure verdict_of(const std::string& answer, const std::string& action);
+
 // The errorCode and errorDescription of a SOAP fault's UPnPError detail; false when the
 // answer holds none (then both outputs are left as they were).
 bool upnp_error_of(const std::string& answer, int& code, std::string& description);
+
+// Appends the entries of a GetListOfPortMappings answer. Its NewPortListing holds a document
+// of its own, as a CDATA section or as escaped text; false when that has no PortMappingList.
+bool port_listing_of(const std::string& answer, std::vector<MappingRecord>& records);
 
 // Text made safe to stand between the tags of a SOAP argument.
 std::string xml_escaped(const std::string& text);
