@@ -1,0 +1,108 @@
+// Reading the mapping table: the listing's forms, pages of GetListOfPortMappings, the index walk.
+#include "harness.h"
+
+// Records as "<port><protocol> <description> <lease>;".
+static std::string text_of(const std::vector<MappingRecord>& records) {
+    std::string text;
+    for (const MappingRecord& r : records)
+        text += r.external_port + r.protocol + ' ' + r.description + ' ' + r.lease_duration + ';';
+    return text;
+}
+
+class Listing : public Client {
+  protected:
+    const std::string walk = "GetGenericPortMappingEntry", list = "GetListOfPortMappings";
+
+    std::string page(int first, int count) const {
+        std::string entries;
+        for (int port = first; port < first + count; ++port)
+            entries += entry(port, "e", "TCP", "list-entry.xml", "p:");
+        return http(router.file("list-cdata.xml", {{"@ENTRIES@", entries}}));
+    }
+    // Lists step by step, each step one exchange; the counts that the steps appended.
+    std::vector<int> steps() {
+        std::vector<int> counts;
+        for (UpnpNat::MappingCursor cursor; !cursor.done;) {
+            const std::size_t before = router.requests().size();
+            counts.push_back(nat.read_mappings(cursor));
+            EXPECT_EQ(router.requests().size(), before + 1);
+        }
+        return counts;
+    }
+};
+
+TEST_F(Listing, InCdataOrEscapedWithAnyPrefix) {
+    const auto listing = [this](const char* file, const std::string& prefix, bool escaped) {
+        const std::string entries = entry(8080, "R&D <web>", "TCP", "list-entry.xml", prefix) +
+                                    entry(27015, "game", "UDP", "list-entry.xml", prefix);
+        return router.file(file, {{"@ENTRIES@", escaped ? EncodeXMLEntities(entries) : entries}});
+    };
+    const std::string both = "8080TCP R&D <web> 3600;27015UDP game 3600;";
+    // The records, or "!" when the listing does not parse.
+    const std::pair<std::string, std::string> cases[] = {
+        {listing("list-cdata.xml", "p:", false), both},
+        {listing("list-escaped.xml", "", true), both},
+        {listing("list-escaped.xml", "q:", true), both},
+        {router.file("list-cdata.xml", {{"@ENTRIES@", ""}}), ""},
+        {reply(list, "<NewPortListing>none</NewPortListing>"), "!"},
+        {reply(list), "!"},
+    };
+    for (const auto& [answer, expected] : cases) {
+        std::vector<MappingRecord> records;
+        const bool ok = upnp_wire::port_listing_of(answer, records);
+        EXPECT_EQ(ok ? text_of(records) : "!", expected) << answer;
+    }
+}
+
+TEST_F(Listing, PagesGoOnFromTheLastPortPlusOneThenUdp) {
+    nat.service_type = SERVICE_WANIP2;
+    on(list, page(1, 1000));
+    on(list, page(40000, 2), {"<NewStartPort>1001<"});
+    on(list, fault(730, "PortMappingNotFound"), {">UDP<"}); // no UDP mapping
+    EXPECT_EQ(steps(), (std::vector<int>{1000, 2, 0}));
+    EXPECT_TRUE(has(asked(list).at(2), "<NewStartPort>1</NewStartPort>")); // UDP from the start
+    ASSERT_EQ(nat.mappings.size(), 1002u);
+    EXPECT_EQ(text_of({nat.mappings.back()}), "40001TCP e 3600;");
+    EXPECT_EQ(nat.failure, Failure::none);
+    EXPECT_EQ(nat.last_error, "Totally 1002 mapping entries.\n");
+    // A later page that fails ends the listing with what was read.
+    on(list, fault(501, "ActionFailed"), {"<NewStartPort>1001<"});
+    EXPECT_TRUE(nat.get_port_mappings());
+    EXPECT_EQ(nat.mappings.size(), 1000u);
+    EXPECT_EQ(nat.failure, Failure::refused);
+}
+
+TEST_F(Listing, FirstPageRefusedOrUnreadableFallsBackToTheIndexWalk) {
+    nat.service_type = SERVICE_WANIP2;
+    on(walk, reply(walk, entry(8080)), {"<NewPortMappingIndex>0<"});
+    on(walk, reply(walk, entry(53, "dns", "UDP")), {"<NewPortMappingIndex>1<"});
+    for (const std::string& first :
+         {fault(401, "Invalid Action"), reply(list, "<NewPortListing/>")}) {
+        on(list, first);
+        nat.mappings.clear();
+        EXPECT_EQ(steps(), (std::vector<int>{0, 1, 1, 0})); // index 2: no such entry
+        EXPECT_EQ(text_of(nat.mappings), "8080TCP web 3600;53UDP dns 3600;");
+        EXPECT_EQ(nat.last_error, "Totally 2 mapping entries.\n");
+        EXPECT_EQ(nat.failure, Failure::none);
+    }
+}
+
+TEST_F(Listing, IndexWalkEndsAtRefusalRepeatOrCap) {
+    on(walk, reply(walk, entry(1, "a")), {"<NewPortMappingIndex>0<"});
+    EXPECT_TRUE(nat.get_port_mappings()); // index 1 refused
+    EXPECT_EQ(text_of(nat.mappings), "1TCP a 3600;");
+    // Past its table this router repeats its last entry; all five fields alike end the list.
+    on(walk, reply(walk, entry(1, "a")));
+    EXPECT_TRUE(nat.get_port_mappings());
+    EXPECT_EQ(text_of(nat.mappings), "1TCP a 3600;");
+    EXPECT_EQ(asked(walk).size(), 4u);
+    EXPECT_FALSE(nat.mappings_cut);
+    // One that invents entries for ever, odd indexes unlike even ones, meets the cap.
+    for (const char* odd : {"1<", "3<", "5<", "7<", "9<"})
+        on(walk, reply(walk, entry(1, "b")), {std::string(odd) + "/NewPortMappingIndex>"});
+    EXPECT_TRUE(nat.get_port_mappings());
+    EXPECT_EQ(nat.mappings.size(), std::size_t(UpnpNat::kIndexCap));
+    EXPECT_TRUE(nat.mappings_cut);
+    EXPECT_EQ(nat.last_error, "Totally 4096 mapping entries.\n");
+    EXPECT_EQ(asked(walk).size(), 4u + 4096u);
+}
