@@ -27,8 +27,9 @@ class NatPmpClient {
     NatPmpClient(const NatPmpClient&) = delete;
     NatPmpClient& operator=(const NatPmpClient&) = delete;
 
-    // tests: a loopback address instead of the default route's gateway
+    // tests: a loopback address instead of the default route's gateway, and shorter waits
     void force_gateway(const std::string& dotted);
+    void set_timings(const NatPmpTimings& timings) { timings_ = timings; }
     // (re)opens the handle (an earlier one is closed first): 0, or libnatpmp's error (no default
     // gateway, no socket; NATPMP_ERR_INVALIDARGS for a forced address that is not dotted IPv4)
     int open();

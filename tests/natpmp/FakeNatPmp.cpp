@@ -34,10 +34,13 @@ void FakeNatPmp::serve() {
         if (n < 0)
             continue;
         std::unique_lock<std::mutex> lock(mutex_);
-        nth_ = !requests_.empty() && requests_.back() == std::string(in, n) ? nth_ + 1 : 1;
+        // Once answered, the same datagram again is a new request.
+        nth_ =
+            !requests_.empty() && requests_.back() == std::string(in, n) && nth_ > 0 ? nth_ + 1 : 1;
         requests_.emplace_back(in, n);
         if (nth_ != script_.answer_nth || (n != 2 && n != 12))
             continue;
+        nth_ = 0;
         lock.unlock();
         // A mapping answer ends in the request's own last eight bytes: ports and lifetime.
         std::string answer = std::string{0, static_cast<char>(128 + in[1]), 0, 0, 0, 0, 0, 1} +

@@ -3,7 +3,8 @@
 // A NAT-PMP gateway for tests, on loopback only: binds UDP <127.a.b.c>:5351 on an address of its
 // own (derived from the pid, so that test programs run side by side never share one), records the
 // requests and answers each as scripted. It names 198.51.100.7 as the public address. A datagram
-// equal to the one before is the same request again: its transmissions are counted from 1.
+// equal to the one before is the same request again (until it is answered): its transmissions
+// are counted from 1.
 
 #include <atomic>
 #include <cstdint>

@@ -34,7 +34,17 @@ std::string time_stamp() {
     return text;
 }
 
+bool& echo_on() {
+    static bool on = true;
+    return on;
+}
+
 } // namespace
+
+void set_log_echo(bool echo) {
+    std::lock_guard<std::mutex> lock(log_mutex());
+    echo_on() = echo;
+}
 
 void set_log_observer(std::function<void(const std::string&)> fn) {
     std::lock_guard<std::mutex> lock(log_mutex());
@@ -58,15 +68,17 @@ void quaymap_log(const char* format, ...) {
 
     // One lock keeps lines from two threads whole and in the order they were logged.
     std::lock_guard<std::mutex> lock(log_mutex());
-    std::fprintf(stderr, "%s quaymap[%d] %s\n", time_stamp().c_str(), static_cast<int>(getpid()),
-                 text.c_str());
-    std::fflush(stderr);
-    static const bool opened = [] {
-        openlog("quaymap", LOG_PID, LOG_USER);
-        return true;
-    }();
-    (void)opened;
-    syslog(LOG_NOTICE, "%s", text.c_str());
+    if (echo_on()) {
+        std::fprintf(stderr, "%s quaymap[%d] %s\n", time_stamp().c_str(),
+                     static_cast<int>(getpid()), text.c_str());
+        std::fflush(stderr);
+        static const bool opened = [] {
+            openlog("quaymap", LOG_PID, LOG_USER);
+            return true;
+        }();
+        (void)opened;
+        syslog(LOG_NOTICE, "%s", text.c_str());
+    }
     if (observer())
         observer()(text);
 }

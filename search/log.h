@@ -11,3 +11,7 @@ void quaymap_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Also hands every logged text (without time stamp) to the given observer; an empty observer
 // removes it. Tests use it to see exactly which lines were logged.
 void set_log_observer(std::function<void(const std::string&)> observer);
+
+// Whether lines go to standard error and the system log (they do unless switched off): the
+// command line keeps its standard error for messages meant for the user.
+void set_log_echo(bool echo);

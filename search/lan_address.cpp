@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-QString localAddressTowards(const std::string& host) {
+namespace quaymap {
+
+std::string local_address_towards(const std::string& host) {
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
     destination.sin_port = htons(9);
@@ -14,15 +16,17 @@ QString localAddressTowards(const std::string& host) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return {};
-    QString result;
+    std::string result;
     sockaddr_in local{};
     socklen_t length = sizeof local;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&destination), sizeof destination) == 0 &&
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
         char text[INET_ADDRSTRLEN] = {};
         if (inet_ntop(AF_INET, &local.sin_addr, text, sizeof text))
-            result = QString::fromLatin1(text);
+            result = text;
     }
     ::close(fd);
     return result;
 }
+
+} // namespace quaymap

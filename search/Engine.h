@@ -1,0 +1,75 @@
+// The engine that the window and the command line share: finding the router and every command
+// on it, with results in words a user understands. Qt-free; the window's tests script it.
+#pragma once
+
+#include "MappingRecord.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quaymap {
+
+enum class RouterKind { none, igd1, igd2, natpmp };
+
+// What a search found.
+struct SearchOutcome {
+    RouterKind kind = RouterKind::none;
+    std::string name;           // the router's friendly name; "AirPort Station" for NAT-PMP
+    std::string address;        // the router's own LAN address
+    std::string lan_address;    // this computer's address on the router's network
+    std::string public_address; // empty when the router did not tell
+    std::string reason;         // why no router was found
+};
+
+// A known description URL skips SSDP and NAT-PMP.
+struct SearchOptions {
+    std::string description_url;
+};
+
+enum class Verdict {
+    done,        // the router confirmed
+    refused,     // the router answered no
+    unreachable, // no connection, or no answer
+    invalid,     // nothing was sent: the request itself cannot be right
+};
+
+struct CommandResult {
+    Verdict verdict = Verdict::done;
+    std::string message;      // for the user; empty when done
+    int upnp_error_code = 0;  // the router's own refusal, when it gave one
+    std::string upnp_error;   // its description, e.g. "ConflictInMappingEntry"
+    MappingRecord row;        // add and renew: the mapping as the router now holds it
+    std::string address;      // public_address: the address read
+    bool rows_cut = false;    // list: the router listed more than is ever read
+    bool ok() const { return verdict == Verdict::done; }
+};
+
+struct AddRequest {
+    std::string name;
+    uint16_t external_port = 0;
+    uint16_t internal_port = 0;  // 0: the external port
+    std::string protocol;        // "TCP" or "UDP", any case
+    std::string internal_client; // empty: this computer
+    int64_t lease = -1;          // seconds; -1: the longest the router allows
+};
+
+using RowSink = std::function<void(const MappingRecord&)>;
+
+class Engine {
+  public:
+    virtual ~Engine() = default;
+    // Finds the router; commands act on the router of the latest search.
+    virtual SearchOutcome search(const SearchOptions& options) = 0;
+    // Reads the router's mappings; each row goes to `row` as soon as it is read.
+    virtual CommandResult list(const RowSink& row) = 0;
+    virtual CommandResult add(const AddRequest& request) = 0;
+    // Deletes the mapping of a row as the router listed it (or as add returned it).
+    virtual CommandResult remove(const MappingRecord& row) = 0;
+    virtual CommandResult public_address() = 0;
+    // Asks again for a mapping that has a lease, before the lease ends.
+    virtual CommandResult renew(const MappingRecord& row) = 0;
+};
+
+} // namespace quaymap

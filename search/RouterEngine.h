@@ -1,0 +1,70 @@
+// The engine over the real protocols: the UPnP client and the NAT-PMP client.
+#pragma once
+
+#include "Engine.h"
+#include "NatPmpClient.h"
+#include "UpnpNat.h"
+
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace quaymap {
+
+class RouterEngine : public Engine {
+  public:
+    // The process-wide UPnP client by default; tests hand in one of their own.
+    explicit RouterEngine(UpnpNat& upnp = upnp_nat);
+    ~RouterEngine() override;
+    RouterEngine(const RouterEngine&) = delete;
+    RouterEngine& operator=(const RouterEngine&) = delete;
+
+    // The two clients, for their settings (where the search goes, time limits) before a search.
+    UpnpNat& upnp() { return upnp_; }
+    NatPmpClient& natpmp() { return natpmp_; }
+
+    SearchOutcome search(const SearchOptions& options) override;
+    CommandResult list(const RowSink& row) override;
+    CommandResult add(const AddRequest& request) override;
+    CommandResult remove(const MappingRecord& row) override;
+    CommandResult public_address() override;
+    CommandResult renew(const MappingRecord& row) override;
+
+  private:
+    // NAT-PMP is asked while SSDP runs; an IGD answer makes its answer moot.
+    void start_natpmp_probe();
+    int finish_natpmp_probe(bool wanted);
+    bool find_igd(const SearchOptions& options);
+
+    CommandResult add_upnp(const AddRequest& request, const std::string& client);
+    CommandResult add_natpmp(const AddRequest& request);
+    // The verdict of the UPnP client's latest failed operation.
+    CommandResult upnp_failure(const std::string& what, const std::string& port_protocol = {},
+                               const MappingRecord* holder = nullptr,
+                               const std::string& client = {});
+    CommandResult natpmp_failure(const std::string& what, int result);
+    RouterKind kind() const;
+    std::string router_address() const;
+    std::string lan_address() const;
+
+    UpnpNat& upnp_;
+    NatPmpClient natpmp_;
+    // One lock per client, taken for each exchange (or each step of a listing), never for a
+    // whole search or a whole table: a command waits at most one exchange.
+    std::mutex upnp_mutex_;
+    std::mutex natpmp_mutex_;
+    // Listings share the client's list: one at a time.
+    std::mutex list_mutex_;
+
+    // The router of the latest search.
+    mutable std::mutex state_mutex_;
+    RouterKind kind_ = RouterKind::none;
+    std::string router_;
+    std::string lan_address_;
+
+    std::thread probe_;
+    int probe_result_ = 0;
+    std::string probe_address_;
+};
+
+} // namespace quaymap

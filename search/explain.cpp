@@ -1,0 +1,107 @@
+#include "explain.h"
+
+#include <arpa/inet.h>
+#include <cstdlib>
+
+namespace quaymap {
+
+const char* kind_name(RouterKind kind) {
+    switch (kind) {
+    case RouterKind::igd1:
+        return "upnp igd1";
+    case RouterKind::igd2:
+        return "upnp igd2";
+    case RouterKind::natpmp:
+        return "natpmp";
+    case RouterKind::none:
+        break;
+    }
+    return "none";
+}
+
+bool port_of(const std::string& text, uint16_t& port) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value < 1 || value > 65535)
+        return false;
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+bool is_public_address(const std::string& address) {
+    in_addr parsed{};
+    if (inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+        return false;
+    const uint32_t a = ntohl(parsed.s_addr);
+    const auto in = [a](uint32_t network, int bits) {
+        return (a >> (32 - bits)) == (network >> (32 - bits));
+    };
+    return a != 0 && !in(0x0A000000, 8) && !in(0x64400000, 10) && !in(0x7F000000, 8) &&
+           !in(0xA9FE0000, 16) && !in(0xAC100000, 12) && !in(0xC0A80000, 16);
+}
+
+std::string double_nat_warning(const std::string& address) {
+    if (address.empty() || is_public_address(address))
+        return {};
+    return "The router's public address " + address +
+           " is not a public internet address: your internet provider puts another router in "
+           "front of this one (carrier-grade or double NAT), so forwarded ports will not be "
+           "reachable from the internet.";
+}
+
+std::string lease_text(const std::string& seconds) {
+    if (seconds.empty() || seconds.size() > 10 ||
+        seconds.find_first_not_of("0123456789") != std::string::npos)
+        return {};
+    const long long s = std::atoll(seconds.c_str());
+    if (s == 0)
+        return "permanent";
+    const long long days = s / 86400, hours = s % 86400 / 3600, minutes = s % 3600 / 60;
+    if (days > 0)
+        return std::to_string(days) + " d " + std::to_string(hours) + " h";
+    if (hours > 0)
+        return std::to_string(hours) + " h " + std::to_string(minutes) + " min";
+    if (minutes > 0)
+        return std::to_string(minutes) + " min";
+    return std::to_string(s) + " s";
+}
+
+std::string ports_text(const MappingRecord& row) {
+    if (row.internal_port.empty() || row.internal_port == row.external_port)
+        return row.external_port;
+    return row.external_port + " \u2192 " + row.internal_port;
+}
+
+std::string refusal_text(const std::string& what, int code, const std::string& description,
+                         const std::string& port_protocol, const MappingRecord* holder,
+                         const std::string& requested_client) {
+    if (code == 718 && holder && !holder->internal_client.empty()) {
+        std::string text = "Port " + port_protocol + " already goes to " + holder->internal_client;
+        if (!holder->description.empty())
+            text += " (" + holder->description + ")";
+        return text + ".";
+    }
+    if (code == 718)
+        return "The router refuses mappings for other computers than the one asking (its secure "
+               "mode). Add the mapping from " +
+               (requested_client.empty() ? std::string("that computer") : requested_client) +
+               " itself, or switch secure mode off in the router's UPnP settings.";
+    if (code == 606)
+        return "The router does not let this computer change port mappings (606 Action not "
+               "authorized). Routers that ask for this permission keep it with each device, "
+               "usually in the device list or under UPnP or security settings (\"allow this "
+               "device to change port forwarding\").";
+    std::string text = "The router refused to " + what;
+    if (code != 0)
+        text += ": " + std::to_string(code) + (description.empty() ? "" : " " + description);
+    return text + ".";
+}
+
+std::string unreachable_text(const std::string& what, const std::string& router) {
+    return "The router" + (router.empty() ? std::string() : " at " + router) +
+           " did not answer, so QuayMap could not " + what +
+           ". Check that it is on and that this computer is still on its network.";
+}
+
+} // namespace quaymap

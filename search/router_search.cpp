@@ -1,0 +1,138 @@
+#include "RouterEngine.h"
+#include "explain.h"
+#include "lan_address.h"
+#include "log.h"
+
+namespace quaymap {
+
+namespace {
+
+const char* const kAirPortName = "AirPort Station";
+constexpr int kConnectTries = 60;
+
+void log_line(const std::string& line) {
+    quaymap_log("%s", line.c_str());
+}
+
+} // namespace
+
+RouterEngine::RouterEngine(UpnpNat& upnp) : upnp_(upnp) {
+    upnp_.log = log_line;
+    natpmp_.log = log_line;
+}
+
+RouterEngine::~RouterEngine() {
+    finish_natpmp_probe(false);
+}
+
+RouterKind RouterEngine::kind() const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    return kind_;
+}
+
+std::string RouterEngine::router_address() const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    return router_;
+}
+
+std::string RouterEngine::lan_address() const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    return lan_address_;
+}
+
+void RouterEngine::start_natpmp_probe() {
+    natpmp_.resume();
+    probe_ = std::thread([this] {
+        std::lock_guard<std::mutex> lock(natpmp_mutex_);
+        probe_address_.clear();
+        quaymap_log("trying to find Apple router!!!");
+        probe_result_ = natpmp_.open();
+        if (probe_result_ != 0) {
+            quaymap_log("can not find Apple router!!!");
+            return;
+        }
+        quaymap_log("find Apple router!!!");
+        quaymap_log("try to send public ip address request, find Apple router!!!");
+        probe_result_ = natpmp_.public_address(probe_address_);
+        if (probe_result_ == NATPMP_ERR_SENDERR)
+            quaymap_log("send public ip address request error!!!");
+    });
+}
+
+int RouterEngine::finish_natpmp_probe(bool wanted) {
+    if (!probe_.joinable())
+        return -1;
+    // Once an IGD has answered, the NAT-PMP answer cannot change the outcome: no waiting for it.
+    if (!wanted)
+        natpmp_.cancel();
+    probe_.join();
+    return probe_result_;
+}
+
+bool RouterEngine::find_igd(const SearchOptions& options) {
+    std::lock_guard<std::mutex> lock(upnp_mutex_);
+    upnp_.init(kConnectTries);
+    if (options.description_url.empty())
+        return upnp_.discovery();
+    return upnp_.open_description(options.description_url);
+}
+
+SearchOutcome RouterEngine::search(const SearchOptions& options) {
+    {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        kind_ = RouterKind::none;
+        router_.clear();
+        lan_address_.clear();
+    }
+    // An earlier search's probe (cancelled or not) is over before its client is used again.
+    finish_natpmp_probe(false);
+    const bool ask_natpmp = options.description_url.empty();
+    if (ask_natpmp)
+        start_natpmp_probe();
+    const bool igd = find_igd(options);
+    const int natpmp = finish_natpmp_probe(!igd);
+
+    SearchOutcome outcome;
+    if (igd) {
+        std::lock_guard<std::mutex> lock(upnp_mutex_);
+        outcome.kind = upnp_.igd_version == 2 ? RouterKind::igd2 : RouterKind::igd1;
+        outcome.name = upnp_.friendly_name;
+        uint16_t port = 0;
+        std::string path;
+        UpnpNat::parse_url(upnp_.control_url, outcome.address, port, path);
+        std::string address;
+        if (upnp_.get_external_ip(address))
+            outcome.public_address = address;
+    } else if (ask_natpmp && natpmp == 0) {
+        std::lock_guard<std::mutex> lock(natpmp_mutex_);
+        outcome.kind = RouterKind::natpmp;
+        outcome.name = kAirPortName;
+        outcome.address = natpmp_.gateway();
+        outcome.public_address = probe_address_;
+    } else if (ask_natpmp) {
+        outcome.reason = "No router answered: no UPnP Internet Gateway Device (SSDP) and no "
+                         "NAT-PMP gateway.";
+    } else {
+        std::lock_guard<std::mutex> lock(upnp_mutex_);
+        std::string why = upnp_.last_error;
+        while (!why.empty() && why.back() == '\n')
+            why.pop_back();
+        outcome.reason = "No usable router description at " + options.description_url + ": " + why;
+    }
+    outcome.lan_address = local_address_towards(outcome.address);
+    {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        kind_ = outcome.kind;
+        router_ = outcome.address;
+        lan_address_ = outcome.lan_address;
+    }
+    if (outcome.kind == RouterKind::natpmp)
+        quaymap_log("search result: natpmp %s", outcome.address.c_str());
+    else if (outcome.kind != RouterKind::none)
+        quaymap_log("search result: %s \"%s\"", kind_name(outcome.kind), outcome.name.c_str());
+    else
+        quaymap_log("search result: none");
+    return outcome;
+}
+
+} // namespace quaymap
