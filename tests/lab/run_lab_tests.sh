@@ -4,6 +4,7 @@
 # the lab (no root to be had without a prompt, a lab tool missing, namespaces not permitted).
 #
 # Usage: run_lab_tests.sh LAB_SCRIPT MODE PRELOAD BINARY [binary arguments...]
+#        MODE "-": BINARY runs on the host side and brings up the modes it needs itself.
 set -euo pipefail
 
 skip() {
@@ -34,4 +35,5 @@ ip netns add "$probe" 2>/dev/null || skip "network namespaces are not permitted 
 ip netns del "$probe"
 
 # The session waits while anyone else on this machine uses the lab, and takes it down after.
+[ "$mode" = - ] && exec "$lab" session -- "$binary" "$@"
 exec "$lab" session "$mode" --mappings "$preload" -- "$lab" exec "$binary" "$@"

@@ -1,0 +1,188 @@
+#include "output.h"
+
+#include "explain.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace quaymap_cli {
+
+using quaymap::CommandResult;
+using quaymap::RouterKind;
+using quaymap::SearchOutcome;
+
+namespace {
+
+const char* kind_key(RouterKind kind) {
+    switch (kind) {
+    case RouterKind::igd1:
+        return "igd1";
+    case RouterKind::igd2:
+        return "igd2";
+    case RouterKind::natpmp:
+        return "natpmp";
+    case RouterKind::none:
+        break;
+    }
+    return "none";
+}
+
+const char* kind_words(RouterKind kind) {
+    switch (kind) {
+    case RouterKind::igd1:
+        return "UPnP IGD v1";
+    case RouterKind::igd2:
+        return "UPnP IGD v2";
+    case RouterKind::natpmp:
+        return "NAT-PMP";
+    case RouterKind::none:
+        break;
+    }
+    return "none";
+}
+
+// A number where the router wrote one, else its text as it stands.
+std::string number_or_text(const std::string& text) {
+    if (!text.empty() && text.size() <= 10 &&
+        text.find_first_not_of("0123456789") == std::string::npos)
+        return std::to_string(std::atoll(text.c_str()));
+    return text.empty() ? "null" : json_string(text);
+}
+
+std::string router_json(const SearchOutcome& router) {
+    return "{\"kind\":" + json_string(kind_key(router.kind)) +
+           ",\"name\":" + json_string(router.name) + ",\"address\":" + json_string(router.address) +
+           ",\"this_computer\":" + json_string(router.lan_address) + "}";
+}
+
+std::string mapping_json(const MappingRecord& row) {
+    return "{\"name\":" + json_string(row.description) +
+           ",\"external_port\":" + number_or_text(row.external_port) +
+           ",\"protocol\":" + json_string(row.protocol) +
+           ",\"internal_client\":" + json_string(row.internal_client) +
+           ",\"internal_port\":" + number_or_text(row.internal_port) +
+           ",\"lease_seconds\":" + number_or_text(row.lease_duration) + "}";
+}
+
+std::string pad(std::string text, std::size_t width) {
+    // Columns line up by characters, not bytes: the arrow of "2222 → 22" is three bytes.
+    std::size_t shown = 0;
+    for (unsigned char c : text)
+        shown += (c & 0xC0) != 0x80;
+    if (shown < width)
+        text.append(width - shown, ' ');
+    return text;
+}
+
+} // namespace
+
+std::string json_string(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+const char* verdict_name(quaymap::Verdict verdict) {
+    switch (verdict) {
+    case quaymap::Verdict::done:
+        return "done";
+    case quaymap::Verdict::refused:
+        return "refused";
+    case quaymap::Verdict::unreachable:
+        return "unreachable";
+    case quaymap::Verdict::invalid:
+        break;
+    }
+    return "invalid";
+}
+
+std::string status_text(const SearchOutcome& router) {
+    std::string text = "router: " + router.name + " (" + kind_words(router.kind) + ") at " +
+                       router.address + "\n";
+    text += "public address: " +
+            (router.public_address.empty() ? std::string("unknown") : router.public_address);
+    if (!router.public_address.empty())
+        text += quaymap::is_public_address(router.public_address) ? " (public)" : " (not public)";
+    text += "\nthis computer: " + router.lan_address + "\n";
+    return text;
+}
+
+std::string status_json(const SearchOutcome& router) {
+    return "{\"command\":\"status\",\"ok\":true,\"router\":" + router_json(router) +
+           ",\"public_address\":" +
+           (router.public_address.empty() ? std::string("null")
+                                          : json_string(router.public_address)) +
+           ",\"address_is_public\":" +
+           (quaymap::is_public_address(router.public_address) ? "true" : "false") + "}\n";
+}
+
+std::string list_text(const std::vector<MappingRecord>& rows) {
+    std::string text = pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) +
+                       pad("LEASE", 11) + "NAME\n";
+    for (const MappingRecord& row : rows)
+        text += pad(quaymap::ports_text(row), 14) + pad(row.protocol, 10) +
+                pad(row.internal_client + ":" + row.internal_port, 23) +
+                pad(quaymap::lease_text(row.lease_duration), 11) + row.description + "\n";
+    return text;
+}
+
+std::string list_json(const SearchOutcome& router, const std::vector<MappingRecord>& rows,
+                      const CommandResult& result) {
+    std::string text = "{\"command\":\"list\",\"ok\":" + std::string(result.ok() ? "true" : "false") +
+                       ",\"router\":" + router_json(router) + ",\"mappings\":[";
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        text += (i ? "," : "") + mapping_json(rows[i]);
+    text += "],\"complete\":" + std::string(result.ok() && !result.rows_cut ? "true" : "false");
+    if (!result.ok())
+        text += ",\"error\":{\"verdict\":" + json_string(verdict_name(result.verdict)) +
+                ",\"message\":" + json_string(result.message) + "}";
+    return text + "}\n";
+}
+
+std::string step_text(bool adding, const Step& step) {
+    const std::string what = std::to_string(step.external_port) + "/" + step.protocol;
+    if (!adding)
+        return "deleted " + what + "\n";
+    const MappingRecord& row = step.result.row;
+    return "added " + what + " -> " + row.internal_client + ":" + row.internal_port + " (" +
+           row.description + ", lease " + quaymap::lease_text(row.lease_duration) + ")\n";
+}
+
+std::string steps_json(const char* command, const SearchOutcome& router,
+                       const std::vector<Step>& steps) {
+    bool all = true;
+    std::string items;
+    for (const Step& step : steps) {
+        all = all && step.result.ok();
+        items += std::string(items.empty() ? "" : ",") +
+                 "{\"protocol\":" + json_string(step.protocol) +
+                 ",\"external_port\":" + std::to_string(step.external_port) +
+                 ",\"ok\":" + (step.result.ok() ? "true" : "false") +
+                 ",\"verdict\":" + json_string(verdict_name(step.result.verdict)) +
+                 ",\"message\":" + json_string(step.result.message) +
+                 ",\"upnp_error_code\":" + std::to_string(step.result.upnp_error_code);
+        if (step.result.ok() && !step.result.row.external_port.empty())
+            items += ",\"mapping\":" + mapping_json(step.result.row);
+        items += "}";
+    }
+    return "{\"command\":" + json_string(command) + ",\"ok\":" + (all ? "true" : "false") +
+           ",\"router\":" + router_json(router) + ",\"results\":[" + items + "]}\n";
+}
+
+std::string failure_json(const char* command, const char* verdict, const std::string& message) {
+    return "{\"command\":" + json_string(command) + ",\"ok\":false,\"router\":null,\"error\":{" +
+           "\"verdict\":" + json_string(verdict) + ",\"message\":" + json_string(message) + "}}\n";
+}
+
+} // namespace quaymap_cli

@@ -1,0 +1,37 @@
+// What quaymap-cli prints: plain text for people, or one JSON document with stable keys.
+#pragma once
+
+#include "Engine.h"
+
+#include <string>
+#include <vector>
+
+namespace quaymap_cli {
+
+// One add or delete of one protocol, and what the router said.
+struct Step {
+    std::string protocol;
+    uint16_t external_port = 0;
+    quaymap::CommandResult result;
+};
+
+std::string json_string(const std::string& text);
+
+std::string status_text(const quaymap::SearchOutcome& router);
+std::string status_json(const quaymap::SearchOutcome& router);
+
+std::string list_text(const std::vector<MappingRecord>& rows);
+std::string list_json(const quaymap::SearchOutcome& router, const std::vector<MappingRecord>& rows,
+                      const quaymap::CommandResult& result);
+
+// "added 8080/TCP -> 192.168.87.20:80 (web, lease permanent)", "deleted 8080/TCP".
+std::string step_text(bool adding, const Step& step);
+std::string steps_json(const char* command, const quaymap::SearchOutcome& router,
+                       const std::vector<Step>& steps);
+
+// The document of a command that found no router, or whose command line was wrong.
+std::string failure_json(const char* command, const char* verdict, const std::string& message);
+
+const char* verdict_name(quaymap::Verdict verdict);
+
+} // namespace quaymap_cli

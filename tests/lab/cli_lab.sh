@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# quaymap-cli against miniupnpd in the lab, in every kind of router the lab offers, each command
+# checked against what the router itself says (upnpc, natpmpc, its forwarding rules).
+# Usage: cli_lab.sh LAB_SCRIPT QUAYMAP_CLI   (run_lab_tests.sh runs it inside a lab session)
+set -uo pipefail
+lab=$1 cli=$2
+failed=0
+
+check() { # DESCRIPTION COMMAND...: passes when COMMAND succeeds
+    local what=$1
+    shift
+    if "$@" >/dev/null; then echo "ok - $what"; else echo "not ok - $what"; failed=$((failed + 1)); fi
+}
+up() {
+    "$lab" up "$@" >/dev/null || exit 1
+    eval "$("$lab" env)"
+}
+q() { "$lab" exec "$cli" "$@"; }
+# Exit status and standard error of quaymap-cli, as "STATUS|MESSAGE".
+outcome() {
+    local err status
+    err=$(q "$@" 2>&1 >/dev/null)
+    status=$?
+    echo "$status|$err"
+}
+# The router's table, one "PORT PROTOCOL ADDRESS:PORT NAME" a line, as quaymap-cli and upnpc see it.
+rows_cli() {
+    q "$@" --json list | jq -r '.mappings[] |
+        "\(.external_port) \(.protocol) \(.internal_client):\(.internal_port) \(.name)"' | sort
+}
+rows_upnpc() {
+    "$lab" exec upnpc -u "$LAB_DESC_URL" -l |
+        sed -nE "s/^ *[0-9]+ (TCP|UDP) +([0-9]+)->([0-9.]+:[0-9]+) +'([^']*)'.*/\2 \1 \3 \4/p" | sort
+}
+forwarded() { ip netns exec "$LAB_ROUTER_NS" nft list chain inet nat prerouting_miniupnpd | grep -q "dport $1 "; }
+not_forwarded() { ! forwarded "$1"; }
+is() { [ "$1" = "$2" ] || { echo "  got:  $1" >&2; echo "  want: $2" >&2; return 1; }; }
+says() { [[ "$1" == $2 ]] || { echo "  got:  $1" >&2; echo "  want: $2" >&2; return 1; }; }
+
+for mode in igd igd2; do
+    up "$mode" --mappings 5
+    kind=igd1
+    [ "$mode" = igd2 ] && kind=igd2
+    check "$mode: status names the router, its kind and its public address" is \
+        "$(q --json status | jq -r '[.router.kind, .router.name, .public_address, .address_is_public] | @tsv')" \
+        "$kind	Lab Gateway	$LAB_WAN_IP	true"
+    check "$mode: the list is the router's table" is "$(rows_cli)" "$(rows_upnpc)"
+    check "$mode: with --router the list is the same" is "$(rows_cli --router "$LAB_DESC_URL")" "$(rows_cli)"
+    check "$mode: a TCP and a UDP mapping under one name are added" q add "Café Server" 27015:27016 both
+    check "$mode: both reach the router, name intact" is \
+        "$(rows_upnpc | grep -c "^27015 .* $LAB_CLIENT_IP:27016 Café Server$")" 2
+    check "$mode: a port another computer holds is refused, naming it" says "$(outcome add Web 8080 tcp)" \
+        "1|8080/TCP: Port 8080/TCP already goes to $LAB_OTHER_IP (Web Server)."
+    check "$mode: the refusal carries the router's code in JSON" is \
+        "$(q --json add Web 8080 tcp 2>/dev/null | jq -r '.results[0] | "\(.verdict) \(.upnp_error_code)"')" "refused 718"
+    check "$mode: both are deleted" q delete 27015 both
+    check "$mode: and gone from the router" is "$(rows_upnpc | grep -c '^27015 ')" 0
+done
+
+# Renewed before the lease ends, deleted once stopped.
+"$lab" exec "$cli" add Kept 27200 tcp --lease 4 --keep 2>"$LAB_RUN_DIR/keep.err" &
+keeper=$!
+sleep 3
+check "igd2: --keep renews the mapping before its lease ends" grep -q '^renewed 27200/TCP' "$LAB_RUN_DIR/keep.err"
+check "igd2: the kept mapping is on the router" is "$(rows_upnpc | grep -c '^27200 TCP')" 1
+kill -TERM "$keeper"
+wait "$keeper"
+check "igd2: --keep deletes it when stopped" is "$(rows_upnpc | grep -c '^27200 ')" 0
+
+up secure --mappings 5
+check "secure: another computer's mapping is refused as the router's secure mode" says \
+    "$(outcome add Other 9000 tcp "$LAB_OTHER_IP")" "1|9000/TCP: The router refuses mappings for other computers*secure mode*"
+check "secure: this computer's own mapping is added" q add Own 9001 tcp
+check "secure: and deleted" q delete 9001 tcp
+
+up natpmp
+check "natpmp: status names AirPort Station and the address natpmpc reads" is \
+    "$(q --json status | jq -r '[.router.kind, .router.name, .public_address] | @tsv')" \
+    "natpmp	AirPort Station	$("$lab" exec natpmpc -g "$LAB_ROUTER_LAN_IP" | sed -n 's/^Public IP address : //p')"
+check "natpmp: the table is empty" is "$(q --json list | jq '.mappings | length')" 0
+check "natpmp: a mapping for another computer is refused before sending" says \
+    "$(outcome add Other 27300 udp "$LAB_OTHER_IP")" "2|27300/UDP: A NAT-PMP router forwards ports only*"
+check "natpmp: a mapping is added" q add Game 27300 udp
+check "natpmp: it reaches the router" forwarded 27300
+check "natpmp: it is deleted" q delete 27300 udp
+check "natpmp: and gone from the router" not_forwarded 27300
+
+up none
+check "none: no router found, exit 3" says "$(outcome status)" "3|quaymap-cli: no router found.*"
+check "none: JSON says so" is "$(q --json list 2>/dev/null | jq -r '.error.verdict')" no_router
+
+up igd
+"$lab" router drop
+check "a silent router is no router, within the search's seconds" says "$(outcome status)" "3|*"
+"$lab" router mend
+
+echo "$failed failed"
+exit $((failed > 0))
