@@ -1,24 +1,24 @@
 #include "PortTableModel.h"
 
+#include <QCollator>
+
 namespace {
 
 QString columnTitle(const QString& identifier) {
-    if (identifier == QLatin1String("Name"))
-        return PortTableModel::tr("Name");
-    if (identifier == QLatin1String("Listen_port"))
-        return PortTableModel::tr("Port");
-    if (identifier == QLatin1String("Protocol"))
-        return PortTableModel::tr("Protocol");
-    if (identifier == QLatin1String("IP"))
-        return PortTableModel::tr("Internal address");
+    static const std::pair<const char*, const char*> titles[] = {
+        {"Name", "Name"},         {"Listen_port", "Port"}, {"Ports", "Port"},
+        {"Protocol", "Protocol"}, {"IP", "Forward to"},    {"Lease", "Lease"}};
+    for (const auto& [id, title] : titles)
+        if (identifier == QLatin1String(id))
+            return PortTableModel::tr(title);
     return identifier;
 }
 
 } // namespace
 
-PortTableModel::PortTableModel(const PortTableDataSource& dataSource, QObject* parent)
+PortTableModel::PortTableModel(Rows& rows, QObject* parent)
     : QAbstractTableModel(parent),
-      source(dataSource), identifiers{"Name", "Listen_port", "Protocol", "IP"} {}
+      rows(rows), identifiers{"Name", "Ports", "Protocol", "IP", "Lease"} {}
 
 void PortTableModel::setColumnIdentifiers(const QStringList& list) {
     beginResetModel();
@@ -26,13 +26,67 @@ void PortTableModel::setColumnIdentifiers(const QStringList& list) {
     endResetModel();
 }
 
-void PortTableModel::reloadData() {
-    beginResetModel();
-    endResetModel();
+int PortTableModel::rowOf(const Port_Entry* entry) const {
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        if (rows[row].get() == entry)
+            return static_cast<int>(row);
+    return -1;
+}
+
+int PortTableModel::rowOfKey(const QString& key) const {
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        if (rows[row]->key() == key)
+            return static_cast<int>(row);
+    return -1;
+}
+
+void PortTableModel::append(std::shared_ptr<Port_Entry> entry) {
+    const int row = static_cast<int>(rows.size());
+    beginInsertRows({}, row, row);
+    rows.push_back(std::move(entry));
+    endInsertRows();
+}
+
+void PortTableModel::remove(int row) {
+    if (row < 0 || row >= static_cast<int>(rows.size()))
+        return;
+    beginRemoveRows({}, row, row);
+    rows.erase(rows.begin() + row);
+    endRemoveRows();
+}
+
+std::shared_ptr<Port_Entry> PortTableModel::merge(const MappingRecord& record) {
+    const int row = rowOfKey(Port_Entry::keyOf(record));
+    if (row < 0) {
+        append(std::make_shared<Port_Entry>(record));
+        return rows.back();
+    }
+    update(rows[static_cast<std::size_t>(row)].get(), record);
+    return rows[static_cast<std::size_t>(row)];
+}
+
+void PortTableModel::update(Port_Entry* entry, const MappingRecord& record) {
+    const int row = rowOf(entry);
+    const MappingRecord held = entry->record();
+    if (row < 0 || (held == record && held.lease_duration == record.lease_duration))
+        return;
+    entry->setRecord(record);
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
+PortTableModel::Rows PortTableModel::keepOnly(const QSet<QString>& keys) {
+    Rows dropped;
+    for (int row = rowCount() - 1; row >= 0; --row) {
+        if (keys.contains(rows[static_cast<std::size_t>(row)]->key()))
+            continue;
+        dropped.push_back(rows[static_cast<std::size_t>(row)]);
+        remove(row);
+    }
+    return dropped;
 }
 
 int PortTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : source.numberOfRowsInTableView();
+    return parent.isValid() ? 0 : static_cast<int>(rows.size());
 }
 
 int PortTableModel::columnCount(const QModelIndex& parent) const {
@@ -40,11 +94,19 @@ int PortTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PortTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= identifiers.size())
         return {};
-    if (index.column() >= identifiers.size() || index.row() >= rowCount())
+    const Port_Entry& entry = *rows[static_cast<std::size_t>(index.row())];
+    const QString& identifier = identifiers.at(index.column());
+    if (role == SortRole) {
+        const QVariant key = entry.property((identifier + "_sort").toLatin1().constData());
+        if (key.isValid())
+            return key;
+    } else if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
         return {};
-    return source.objectValueForTableColumn(identifiers.at(index.column()), index.row());
+    }
+    // A column whose identifier names no property shows an empty cell.
+    return entry.property(identifier.toLatin1().constData());
 }
 
 QVariant PortTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -55,4 +117,17 @@ QVariant PortTableModel::headerData(int section, Qt::Orientation orientation, in
     if (role == Qt::DisplayRole)
         return columnTitle(identifiers.at(section));
     return {};
+}
+
+PortSortModel::PortSortModel(QObject* parent) : QSortFilterProxyModel(parent) {
+    setSortRole(PortTableModel::SortRole);
+}
+
+bool PortSortModel::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+    const QVariant a = left.data(sortRole()), b = right.data(sortRole());
+    if (a.typeId() == QMetaType::LongLong && b.typeId() == QMetaType::LongLong)
+        return a.toLongLong() < b.toLongLong();
+    QCollator collator;
+    collator.setNumericMode(true);
+    return collator.compare(a.toString(), b.toString()) < 0;
 }

@@ -1,32 +1,40 @@
 // The mapping table's model: each column carries an identifier, and a cell is whatever its row
-// answers for the property of that name. The model holds no rows; it asks its data source.
+// answers for the property of that name. It reaches the controller's rows and changes them row
+// by row, never by a reset, so that the table keeps the user's selection.
 #pragma once
 
-#include <QAbstractTableModel>
-#include <QStringList>
+#include "Port_Entry.h"
 
-class PortTableDataSource {
-  public:
-    virtual ~PortTableDataSource() = default;
-    virtual int numberOfRowsInTableView() const = 0;
-    virtual QVariant objectValueForTableColumn(const QString& identifier, int row) const = 0;
-};
+#include <QAbstractTableModel>
+#include <QSet>
+#include <QSortFilterProxyModel>
+#include <QStringList>
+#include <memory>
+#include <vector>
 
 class PortTableModel : public QAbstractTableModel {
     Q_OBJECT
 
   public:
-    // Role under which headerData() answers a column's identifier.
+    using Rows = std::vector<std::shared_ptr<Port_Entry>>;
+    // headerData() answers a column's identifier under this role; data() a sort key.
     static constexpr int IdentifierRole = Qt::UserRole + 1;
+    static constexpr int SortRole = Qt::UserRole + 2;
 
-    explicit PortTableModel(const PortTableDataSource& source, QObject* parent = nullptr);
+    explicit PortTableModel(Rows& rows, QObject* parent = nullptr);
 
-    // The columns in display order, by identifier ("Name", "Listen_port", "Protocol", "IP").
     void setColumnIdentifiers(const QStringList& identifiers);
     QStringList columnIdentifiers() const { return identifiers; }
 
-    // Re-reads the row count and every cell from the data source.
-    void reloadData();
+    int rowOf(const Port_Entry* entry) const;
+    int rowOfKey(const QString& key) const;
+    void append(std::shared_ptr<Port_Entry> entry);
+    void remove(int row);
+    // The mapping of the record's key takes the record's values, or a new row appears.
+    std::shared_ptr<Port_Entry> merge(const MappingRecord& record);
+    void update(Port_Entry* entry, const MappingRecord& record);
+    // Drops the rows whose keys are not among these; returns them.
+    Rows keepOnly(const QSet<QString>& keys);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -35,6 +43,18 @@ class PortTableModel : public QAbstractTableModel {
                         int role = Qt::DisplayRole) const override;
 
   private:
-    const PortTableDataSource& source;
+    Rows& rows;
     QStringList identifiers;
+};
+
+// Sorts numbers as numbers and texts with their digits read as numbers, so that port 443 comes
+// before 8080 and 192.168.1.3 before 192.168.1.20.
+class PortSortModel : public QSortFilterProxyModel {
+    Q_OBJECT
+
+  public:
+    explicit PortSortModel(QObject* parent = nullptr);
+
+  protected:
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 };

@@ -1,39 +1,80 @@
 #include "Port_Entry.h"
 
+#include "explain.h"
+
+#include <limits>
+
 Port_Entry::Port_Entry(QObject* parent) : QObject(parent) {}
 
-QString Port_Entry::read(const QString& member) const {
+Port_Entry::Port_Entry(const MappingRecord& record, QObject* parent)
+    : QObject(parent), row(record) {}
+
+QString Port_Entry::read(const std::string MappingRecord::*field) const {
     std::lock_guard<std::mutex> guard(lock);
-    return member;
+    return QString::fromStdString(row.*field);
 }
 
-void Port_Entry::write(QString& member, const QString& value) {
-    // QString copies on write, so the row keeps its own text whatever the caller does later.
+void Port_Entry::write(std::string MappingRecord::*field, const QString& value) {
     std::lock_guard<std::mutex> guard(lock);
-    member = value;
+    row.*field = value.toStdString();
 }
 
 QString Port_Entry::getName() const {
-    return read(Name);
+    return read(&MappingRecord::description);
 }
 void Port_Entry::setName(const QString& value) {
-    write(Name, value);
+    write(&MappingRecord::description, value);
 }
 QString Port_Entry::getListen_port() const {
-    return read(Listen_port);
+    return read(&MappingRecord::external_port);
 }
 void Port_Entry::setListen_port(const QString& value) {
-    write(Listen_port, value);
+    write(&MappingRecord::external_port, value);
 }
 QString Port_Entry::getProtocol() const {
-    return read(Protocol);
+    return read(&MappingRecord::protocol);
 }
 void Port_Entry::setProtocol(const QString& value) {
-    write(Protocol, value);
+    write(&MappingRecord::protocol, value);
 }
 QString Port_Entry::getIP() const {
-    return read(IP);
+    return read(&MappingRecord::internal_client);
 }
 void Port_Entry::setIP(const QString& value) {
-    write(IP, value);
+    write(&MappingRecord::internal_client, value);
+}
+
+QString Port_Entry::getPorts() const {
+    return QString::fromStdString(quaymap::ports_text(record()));
+}
+
+QString Port_Entry::getLease() const {
+    return QString::fromStdString(quaymap::lease_text(record().lease_duration));
+}
+
+qlonglong Port_Entry::leaseSortKey() const {
+    const QString seconds = read(&MappingRecord::lease_duration);
+    bool number = false;
+    const qlonglong value = seconds.toLongLong(&number);
+    if (!number)
+        return -1;
+    return value == 0 ? std::numeric_limits<qlonglong>::max() : value;
+}
+
+MappingRecord Port_Entry::record() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return row;
+}
+
+void Port_Entry::setRecord(const MappingRecord& value) {
+    std::lock_guard<std::mutex> guard(lock);
+    row = value;
+}
+
+QString Port_Entry::key() const {
+    return keyOf(record());
+}
+
+QString Port_Entry::keyOf(const MappingRecord& record) {
+    return QString::fromStdString(record.external_port + "/" + record.protocol).toUpper();
 }

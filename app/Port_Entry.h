@@ -1,22 +1,33 @@
-// One row of the mapping table.
+// One row of the mapping table: a mapping as the router holds it.
 #pragma once
+
+#include "MappingRecord.h"
 
 #include <QObject>
 #include <QString>
 #include <mutex>
 
-// The four properties are read and replaced whole (each access holds the row's lock), so the
-// table may read a row while another thread sets it. Their names are the table's column
-// identifiers: the table finds a cell with property(name).
+// Every property is read and replaced whole under the row's lock, so the table may read a row
+// while another thread sets it. The property names are the table's column identifiers: the
+// table finds a cell with property(name). The row keeps the router's whole record, since
+// delete and renewal hand it back to the engine as the router listed it.
 class Port_Entry : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString Name READ getName WRITE setName)
     Q_PROPERTY(QString Listen_port READ getListen_port WRITE setListen_port)
     Q_PROPERTY(QString Protocol READ getProtocol WRITE setProtocol)
     Q_PROPERTY(QString IP READ getIP WRITE setIP)
+    // "2222 → 22" when the traffic goes to another port inside.
+    Q_PROPERTY(QString Ports READ getPorts)
+    // "permanent", "6 d 23 h": what was left when the router was last asked.
+    Q_PROPERTY(QString Lease READ getLease)
+    // The lease in seconds for sorting, permanent last; the table sorts a column by the
+    // property "<identifier>_sort" where a row has one.
+    Q_PROPERTY(qlonglong Lease_sort READ leaseSortKey)
 
   public:
     explicit Port_Entry(QObject* parent = nullptr);
+    explicit Port_Entry(const MappingRecord& record, QObject* parent = nullptr);
 
     QString getName() const;
     void setName(const QString& value);
@@ -26,14 +37,20 @@ class Port_Entry : public QObject {
     void setProtocol(const QString& value);
     QString getIP() const;
     void setIP(const QString& value);
+    QString getPorts() const;
+    QString getLease() const;
+    qlonglong leaseSortKey() const;
+
+    MappingRecord record() const;
+    void setRecord(const MappingRecord& value);
+    // The table's key of a mapping: external port and protocol, as the router names it.
+    QString key() const;
+    static QString keyOf(const MappingRecord& record);
 
   private:
-    QString read(const QString& member) const;
-    void write(QString& member, const QString& value);
+    QString read(const std::string MappingRecord::*field) const;
+    void write(std::string MappingRecord::*field, const QString& value);
 
     mutable std::mutex lock;
-    QString Name{""};
-    QString Listen_port{""};
-    QString Protocol{""};
-    QString IP{""};
+    MappingRecord row;
 };

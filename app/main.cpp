@@ -1,21 +1,37 @@
 #include "Interface.h"
-#include "NatPmp.h"
+#include "RouterEngine.h"
 #include "cwdAppDelegate.h"
 #include "myApp.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMainWindow>
+#include <QStandardPaths>
 #include <cstdio>
 #include <cstdlib>
+
+namespace {
+
+// Where the UPnP client keeps "quaymap.log": the documents folder, or the home folder on a
+// desktop without one.
+std::string logFolder() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = QDir::homePath();
+    return QDir::toNativeSeparators(folder).toStdString();
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QuayMap"));
 
+    quaymap::RouterEngine engine;
+    engine.upnp().log_folder = logFolder();
     Interface interface;
-    LibNatPmp natpmp;
     cwdAppDelegate delegate;
-    myApp controller(natpmp);
+    myApp controller(engine);
     delegate.setWindow(interface.mainWindow());
     if (!controller.bindInterface(interface.windows()))
         return 1;
@@ -26,8 +42,8 @@ int main(int argc, char* argv[]) {
     delegate.applicationDidFinishLaunching();
 
     const int status = application.exec();
-    // A search may still be waiting on a silent network; the process ends without waiting
-    // for it (and without destroying what it uses).
+    // A search or a command may still wait on a silent network; the process ends without
+    // waiting for it (and without destroying what it uses).
     if (controller.backgroundWorkRunning()) {
         std::fflush(stdout);
         std::fflush(stderr);

@@ -1,27 +1,22 @@
-// The main window controller: owns the window elements, the table's rows, the router search and
-// every command of the windows.
+// The main window controller: binds the window elements, runs the engine's search and commands
+// off the main thread and applies what they return to the windows.
 #pragma once
 
+#include "Background.h"
+#include "Engine.h"
 #include "PortTableModel.h"
 #include "Port_Entry.h"
+#include "RouterSearch.h"
+#include "RouterState.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <atomic>
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
 #include <vector>
 
 class DSClickableURLTextField;
-class NatPmpApi;
+class QAction;
 class QApplication;
 class QComboBox;
 class QDialog;
@@ -30,48 +25,38 @@ class QLineEdit;
 class QMainWindow;
 class QProgressBar;
 class QPushButton;
-class QAction;
 class QTableView;
-class QTimer;
 class QWidget;
+class Renewals;
 
-class myApp : public QObject, public PortTableDataSource {
+class myApp : public QObject {
     Q_OBJECT
 
   public:
-    // The hooks through which the controller leaves the process or reaches the desktop; tests
-    // replace them. The defaults end the application, end the process, and sound the alert.
+    // The ways out of the process and to the desktop; tests replace them. The defaults end the
+    // application, end the process, and sound the alert.
     struct Hooks {
         std::function<void()> terminate;
         std::function<void(int)> exitProcess;
         std::function<void()> beep;
     };
 
-    // init: the controller starts with no rows. NAT-PMP goes through the given seam (not owned).
-    explicit myApp(NatPmpApi& natpmp, QObject* parent = nullptr);
+    // init: no rows yet. The engine (not owned) is used from worker threads.
+    explicit myApp(quaymap::Engine& engine, QObject* parent = nullptr);
     ~myApp() override;
 
-    // Binds every window element by its object name among the given windows and connects the
-    // commands to the controls named after them. False (and a log line) when one is missing.
+    // Binds every window element by its object name and connects the commands to the controls
+    // named after them. False (and a log line) when one is missing.
     bool bindInterface(const QList<QWidget*>& windows);
     void awakeFromNib();
 
     Hooks& hooks() { return hooks_; }
     void restoreDefaultHooks();
-    // Folder handed to the UPnP client for "quaymap.log" (the user's documents folder).
-    static QString logFolder();
-
-    // Whether a search or a router operation is still running on a thread of its own.
-    bool backgroundWorkRunning() const;
-
-    // Table data source.
-    int numberOfRowsInTableView() const override;
-    QVariant objectValueForTableColumn(const QString& identifier, int row) const override;
+    // Whether the search or a command still runs on a thread of its own.
+    bool backgroundWorkRunning() const { return background_.running(); }
     PortTableModel* tableModel() const { return model_; }
+    bool applicationShouldTerminateAfterLastWindowClosed(QApplication*) const { return true; }
 
-    bool applicationShouldTerminateAfterLastWindowClosed(QApplication* application) const;
-
-    // Window elements, bound by name.
     QMainWindow* main_windows = nullptr;
     QPushButton* add_button = nullptr;
     QPushButton* close_button = nullptr;
@@ -102,8 +87,14 @@ class myApp : public QObject, public PortTableDataSource {
     std::vector<std::shared_ptr<Port_Entry>> entries;
     // Elements of this application's own windows beyond the list above.
     QPushButton* refresh_button = nullptr;
+    QLabel* search_state = nullptr;
     QLabel* public_address = nullptr;
+    QPushButton* copy_address_button = nullptr;
+    QLabel* nat_warning = nullptr;
+    QLabel* command_message = nullptr;
     QLabel* add_error = nullptr;
+    QProgressBar* add_progress = nullptr;
+    QPushButton* err_quit_button = nullptr;
     QAction* quit_action = nullptr;
 
     // The router search; runs on a thread of its own.
@@ -127,60 +118,29 @@ class myApp : public QObject, public PortTableDataSource {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // A mapping made through NAT-PMP: what renewing and deleting it need.
-    struct AirPortMapping {
-        int protocol = 0;
-        uint16_t private_port = 0;
-        uint16_t public_port = 0;
-        QTimer* renewal = nullptr;
-    };
-    // Work for a router operation: runs on a worker thread under the client lock and returns
-    // what is then done on the main thread.
-    using ClientJob = std::function<std::function<void()>()>;
-
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-
-    // Runs the work on a thread of its own.
-    void launch(std::function<void()> work);
     void startSearch();
-    void runSearch();
-    bool natpmpSearch();
-    // Hands work to the main thread, in order; nothing once the controller is going away.
-    void onMain(std::function<void()> work);
-    void showErrorWindowAndWait();
+    void showRouter(const quaymap::SearchOutcome& outcome);
+    void showErrorWindow();
+    void setCommandsEnabled(bool enabled);
+    // Rows come into the table as they are read; a refresh (`seen` given) also drops the rows
+    // that the router no longer lists.
+    void listed(const quaymap::CommandResult& result, const QSet<QString>* seen);
+    void applyAdd(unsigned session, const quaymap::CommandResult& result);
+    void showPublicAddress(const std::string& address, const std::string& failure);
+    void showMessage(const std::string& text);
 
-    void runClientJob(ClientJob job);
-    void startNextJob();
-    void setCommandsBusy(bool busy);
-
-    void buildLinkField(DSClickableURLTextField* field, const QString& text, const QString& target);
-    void addAirPortMapping(const QString& mappingName, uint16_t mappingPort, int natpmpProtocol,
-                           const QString& protocolText);
-    void renewAirPortMapping(Port_Entry* entry);
-    // Sends one NAT-PMP mapping request and waits for its answer; 0 when it was granted.
-    int requestAirPortMapping(int protocol, uint16_t privatePort, uint16_t publicPort,
-                              uint32_t lifetime);
-    void showAddProblem(const QString& text);
-    void removeEntry(const Port_Entry* entry);
-    void appendEntry(std::shared_ptr<Port_Entry> entry);
-
-    NatPmpApi& natpmp_;
+    quaymap::Engine& engine_;
     Hooks hooks_;
     PortTableModel* model_ = nullptr;
-
-    std::vector<Worker> workers_;
-    std::atomic<int> running_{0};
-    std::deque<ClientJob> jobs_;
-    bool job_running_ = false;
-    std::map<const Port_Entry*, AirPortMapping> airport_mappings_;
-
-    // Posting to the main thread and the search's wait for the error window.
-    std::mutex post_mutex_;
-    std::condition_variable err_closed_signal_;
-    // Counts the closings of the error window; a waiting search wakes when it moves on.
-    unsigned err_closings_ = 0;
-    bool shutting_down_ = false;
+    PortSortModel* sorted_ = nullptr;
+    Renewals* renewals_ = nullptr;
+    QString lan_address_;
+    QString address_shown_;
+    // Each opening of the add dialog; an add's answer goes to the dialog only while it is the
+    // opening that sent the add.
+    unsigned dialog_session_ = 0;
+    bool err_window_up_ = false;
+    // Stopped first thing in the destructor, so that no thread outlives what it uses.
+    Background background_;
+    RouterSearch search_;
 };

@@ -1,0 +1,63 @@
+// Work off the main thread: threads of their own, the command lane, and the way back to the
+// main thread. The window never waits for the router; the router's answers change the window
+// only on the main thread, in the order they were posted.
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class Background {
+  public:
+    using Effect = std::function<void()>;
+    // Runs on a worker thread and returns what is then done on the main thread.
+    using Job = std::function<Effect()>;
+
+    // Effects go to the thread of `main`, which outlives this object.
+    explicit Background(QObject* main);
+    ~Background();
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+
+    // Main thread: the work runs on a thread of its own.
+    void start(std::function<void()> work);
+    // Any thread; effects posted by one thread are applied in that order. Dropped once stopped.
+    void post(Effect effect);
+    // Main thread. Commands run one at a time, so their effects come in the order they were
+    // given; each effect is applied before the next command starts.
+    void command(Job job);
+    // Main thread: told when the lane starts and stops being busy.
+    std::function<void(bool)> busyChanged;
+
+    // Whether a thread is still at work (the search or a command).
+    bool running() const { return running_.load() > 0; }
+
+    // A worker waits until the condition holds; false when the waiting was ended by stop().
+    bool wait(const std::function<bool()>& condition);
+    // Changes what the condition of a wait reads, under the same lock, and wakes the waits.
+    void guarded(const std::function<void()>& change);
+    // No more effects; waits end; the threads are joined.
+    void stop();
+
+  private:
+    void next();
+
+    QObject* main_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopped_ = false;
+    std::atomic<int> running_{0};
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Worker> workers_;
+    std::deque<Job> jobs_;
+    bool job_running_ = false;
+};

@@ -1,0 +1,29 @@
+#include "RouterSearch.h"
+
+#include <cstdio>
+
+RouterSearch::RouterSearch(quaymap::Engine& engine, Background& background, Steps steps)
+    : engine_(engine), background_(background), steps_(std::move(steps)) {}
+
+void RouterSearch::run() {
+    const quaymap::SearchOutcome outcome = engine_.search({});
+    if (outcome.kind == quaymap::RouterKind::none) {
+        unsigned seen = 0;
+        background_.guarded([&] { seen = closings_; });
+        background_.post(steps_.nothingFound);
+        // Until the window closes, or the controller ends.
+        background_.wait([&] { return closings_ != seen; });
+        return;
+    }
+    background_.post([this, outcome] { steps_.found(outcome); });
+    const quaymap::CommandResult listed = engine_.list([this](const MappingRecord& row) {
+        std::printf("the forwading name is %s\n", row.description.c_str());
+        std::fflush(stdout);
+        background_.post([this, row] { steps_.row(row); });
+    });
+    background_.post([this, listed] { steps_.listed(listed); });
+}
+
+void RouterSearch::errorWindowClosed() {
+    background_.guarded([this] { ++closings_; });
+}
