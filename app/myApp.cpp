@@ -241,20 +241,22 @@ void myApp::syncRouter(QObject*) {
     if (!router_found)
         return;
     showMessage({});
-    background_.command([this] {
-        const CommandResult result = engine_.public_address();
-        return [this, result] {
-            std::printf("the public ip address is %s\n", result.address.c_str());
-            std::fflush(stdout);
-            showPublicAddress(result.ok() ? result.address : std::string(), result.message);
-        };
-    });
     auto seen = std::make_shared<QSet<QString>>(); // touched on the main thread only
     background_.command([this, seen] {
+        const CommandResult address = engine_.public_address();
+        background_.post([this, address] {
+            std::printf("the public ip address is %s\n", address.address.c_str());
+            std::fflush(stdout);
+            showPublicAddress(address.ok() ? address.address : std::string(), address.message);
+        });
+        // A router that did not answer once is not asked for its table too: the verdict stays
+        // within the time of one exchange.
+        if (address.verdict == quaymap::Verdict::unreachable)
+            return Background::Effect();
         const CommandResult result = engine_.list([this, seen](const MappingRecord& row) {
             background_.post([this, seen, row] { seen->insert(model_->merge(row)->key()); });
         });
-        return [this, seen, result] { listed(result, seen.get()); };
+        return Background::Effect([this, seen, result] { listed(result, seen.get()); });
     });
 }
 
