@@ -1,83 +1,143 @@
 #!/usr/bin/env bash
-# Times finding the lab router and reading its whole table: QuayMap's client (and, with
-# --app, the whole application from process start to its last table row) next to
-# `upnpc -l` on the same router in the same run, and the router's own answer time.
-# The lab needs root: run by a user, it builds first, then runs itself again through sudo.
-# Prints figures only.
+# QuayMap against miniupnpd in the lab, each figure next to its peer in the same run:
+#   - listing on IGD v1 and v2: quaymap-cli list and the window (process start to its last
+#     table row) next to `upnpc -l` and the router's own floor; quaymap-cli --router URL list
+#     next to `upnpc -u URL -l`; on v2 the GetListOfPortMappings pages next to the index walk
+#   - the search outcome (quaymap-cli status, the window's "search result" line) in modes
+#     igd, natpmp and none
+#   - add, delete and public address on a router that vanished after it was found
+# then the README's tables. The lab needs root: run by a user, it builds first, then runs itself
+# again through sudo. Prints figures only.
 #
-# Usage: bench/upnp/run_lab_bench.sh [--mappings N[,N...]] [--runs R] [--build DIR] [--app]
-#   e.g. bench/upnp/run_lab_bench.sh --mappings 1,20,100 --app
+# Usage: bench/upnp/run_lab_bench.sh [--mappings N[,N...]] [--runs R] [--build DIR]
+#                                    [--no-window] [--only listing,verdict,gone]
+#   e.g. bench/upnp/run_lab_bench.sh --mappings 1,20,100 --runs 7
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 sizes=20
 runs=7
 build=$root/build
-with_app=no
+window=yes
+only=listing,verdict,gone
+usage() {
+    echo "usage: $0 [--mappings N[,N...]] [--runs R] [--build DIR] [--no-window]" \
+        "[--only listing,verdict,gone]" >&2
+    exit 2
+}
 while (($#)); do
     case $1 in
-    --mappings) sizes=$2; shift ;;
-    --runs) runs=$2; shift ;;
-    --build) build=$2; shift ;;
-    --app) with_app=yes ;;
-    *) echo "usage: $0 [--mappings N[,N...]] [--runs R] [--build DIR] [--app]" >&2; exit 2 ;;
+    --mappings) sizes=${2:?}; shift ;;
+    --runs) runs=${2:?}; shift ;;
+    --build) build=${2:?}; shift ;;
+    --no-window) window=no ;;
+    --app) ;; # the window is measured unless --no-window: kept for older command lines
+    --only) only=${2:?}; shift ;;
+    *) usage ;;
     esac
     shift
 done
-again=(--mappings "$sizes" --runs "$runs" --build "$build")
-[ "$with_app" = yes ] && again+=(--app)
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || usage
+[[ "$sizes" =~ ^[1-9][0-9]*(,[1-9][0-9]*)*$ ]] || usage
 if [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null 2>&1; then
     echo "lab bench: the lab needs root and sudo is not installed: run it as root" >&2
     exit 1
 fi
 
-# Built by whoever started the benchmark, so that build/ stays theirs; only the lab runs as root.
+# Built by whoever started the benchmark, so that the build folder stays theirs; only the lab
+# runs as root.
 if [ "${QUAYMAP_BUILT:-}" != yes ]; then
     if [ ! -f "$build/CMakeCache.txt" ]; then
         cmake -S "$root" -B "$build" -G Ninja >/dev/null
     fi
-    targets=(upnp_lab_bench)
-    [ "$with_app" = yes ] && targets+=(quaymap)
-    cmake --build "$build" --target "${targets[@]}" >/dev/null
+    cmake --build "$build" -j2 --target upnp_lab_bench quaymap-cli >/dev/null
+    # The window is measured when it builds; the rest of the figures do not depend on it.
+    if [ "$window" = yes ] && ! cmake --build "$build" -j2 --target quaymap >/dev/null 2>&1; then
+        echo "lab bench: the window (target quaymap) does not build: its column is left out" >&2
+        window=no
+    fi
     export QUAYMAP_BUILT=yes
 fi
+again=(--mappings "$sizes" --runs "$runs" --build "$build" --only "$only")
+[ "$window" = yes ] || again+=(--no-window)
 if [ "$(id -u)" -ne 0 ]; then
     exec sudo env QUAYMAP_BUILT=yes "$(readlink -f "$0")" "${again[@]}"
 fi
-driver=(--desc-url)
-app_args=()
-[ "$with_app" = yes ] && app_args=(--app "$build/app/quaymap")
 
 lab=$root/scripts/lab
 # The whole benchmark is one lab session: nobody else's run can change the router under it.
 if [ "${QUAYMAP_LAB_SESSION:-}" != held ]; then
     exec "$lab" session -- "$0" "${again[@]}"
 fi
-rows=()
-IFS=, read -r -a size_list <<<"$sizes"
-for n in "${size_list[@]}"; do
-    echo "== $n mappings"
-    "$lab" up igd --mappings "$n" >/dev/null
-    url=$("$lab" env | sed -n 's/^LAB_DESC_URL=//p')
-    out=$("$lab" exec "$build/bench/upnp/upnp_lab_bench" "${driver[@]}" "$url" --runs "$runs" \
-        "${app_args[@]}")
-    grep -v '^table-row ' <<<"$out"
-    rows+=("$(sed -n 's/^table-row //p' <<<"$out")")
-    echo
-done
 
-echo "Medians of $runs runs, milliseconds (ratio: QuayMap / upnpc -l; margin: QuayMap - router)"
-if [ "$with_app" = yes ]; then
-    printf '%9s %12s %12s %10s %7s %10s %10s\n' mappings application "upnpc -l" router ratio margin client
-    for row in "${rows[@]}"; do
-        read -r n client app upnpc router <<<"$row"
-        awk -v n="$n" -v c="$client" -v a="$app" -v u="$upnpc" -v r="$router" 'BEGIN {
-            printf "%9d %12.1f %12.1f %10.1f %7.2f %10.1f %10.1f\n", n, a, u, r, a / u, a - r, c }'
-    done
-else
-    printf '%9s %12s %12s %10s %7s %10s\n' mappings client "upnpc -l" router ratio margin
-    for row in "${rows[@]}"; do
-        read -r n client app upnpc router <<<"$row"
-        awk -v n="$n" -v c="$client" -v u="$upnpc" -v r="$router" 'BEGIN {
-            printf "%9d %12.1f %12.1f %10.1f %7.2f %10.1f\n", n, c, u, r, c / u, c - r }'
+bench=$build/bench/upnp/upnp_lab_bench
+cli=$build/cli/quaymap-cli
+app_args=()
+[ "$window" = yes ] && app_args=(--app "$build/app/quaymap")
+results=$(mktemp /tmp/quaymap-lab-bench.XXXXXX)
+trap 'rm -f "$results"' EXIT
+echo "@runs $runs" >>"$results"
+started=$SECONDS
+
+wants() { [[ ",$only," == *",$1,"* ]]; }
+
+# Shows a step's figures and keeps its result lines for the summary.
+step() {
+    local out
+    if ! out=$("$lab" exec "$bench" "$@"); then
+        grep -v '^@' <<<"$out" || true
+        echo "lab bench: step $1 failed" >&2
+        exit 1
+    fi
+    grep -v '^@' <<<"$out" || true
+    grep '^@' <<<"$out" >>"$results" || true
+    echo
+}
+
+up() {
+    "$lab" up "$@" >/dev/null
+    eval "$("$lab" env)"
+}
+
+IFS=, read -r -a size_list <<<"$sizes"
+if wants listing; then
+    for mode in igd igd2; do
+        for n in "${size_list[@]}"; do
+            echo "== listing: $mode, $n mappings ($((SECONDS - started)) s)"
+            up "$mode" --mappings "$n"
+            step listing --mode "$mode" --desc-url "$LAB_DESC_URL" --expect "$n" --cli "$cli" \
+                "${app_args[@]}" --runs "$runs" --router-log "$LAB_RUN_DIR/miniupnpd.log"
+        done
     done
 fi
+if wants verdict; then
+    for mode in igd natpmp none; do
+        echo "== search outcome: $mode ($((SECONDS - started)) s)"
+        up "$mode"
+        step verdict --mode "$mode" --cli "$cli" "${app_args[@]}" --runs "$runs"
+    done
+fi
+if wants gone; then
+    echo "== router gone after the search ($((SECONDS - started)) s)"
+    up igd --mappings 1
+    step gone --lab "$lab" --runs "$runs"
+fi
+"$lab" down >/dev/null
+
+echo "== summary ($((SECONDS - started)) s in all)"
+echo
+# Only reads the result lines: no traffic.
+"$bench" summary "$results"
+cat <<COMMANDS
+
+Commands (each inside the lab's LAN namespace, \`scripts/lab exec\`; URL = \$LAB_DESC_URL):
+
+- \`quaymap-cli list\`, \`quaymap-cli --router URL list\`, \`quaymap-cli status\`
+- the window: \`QT_QPA_PLATFORM=offscreen quaymap\`, ended after its last "the forwading name is"
+  line (listing) or its "search result" line (search outcome)
+- \`upnpc -l\`, \`upnpc -u URL -l\`
+- in process: \`UpnpNat::open_description(URL)\` then \`get_port_mappings()\`, the walk by the v1
+  service name on the v2 router; \`RouterEngine::search({})\`, then \`scripts/lab router
+  stop|drop\`, \`add\`, \`remove\`, \`public_address\`, then \`router start|mend\`
+- the lab: \`scripts/lab up igd|igd2 --mappings N\`, \`scripts/lab up igd|natpmp|none\`
+- all of it: \`bench/upnp/run_lab_bench.sh --mappings $sizes --runs $runs\`
+COMMANDS
