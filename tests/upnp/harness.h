@@ -27,16 +27,14 @@ class Client : public ::testing::Test {
     Client() {
         nat.console = nullptr;
         nat.ssdp_address = "127.0.0.1";
-        nat.ssdp_port = router.ssdp_port();
+        nat.ssdp_port = router.ssdp_port;
         nat.timings = UpnpTimings{200, 5, 2000, 200, 40, 300, 500};
         nat.init(3);
         nat.service_type = SERVICE_WANIP;
         nat.control_url = router.url("/ctl/IPConn");
     }
-    std::string reply(const std::string& action, const std::string& arguments = "",
-                      const std::string& status = "200 OK") const {
-        return http(router.file("response.xml", {{"@ACTION@", action}, {"@ARGS@", arguments}}),
-                    status);
+    std::string reply(const std::string& action, const std::string& arguments = "") const {
+        return http(router.file("response.xml", {{"@ACTION@", action}, {"@ARGS@", arguments}}));
     }
     std::string fault(int code, const std::string& text,
                       const std::string& status = "500 Internal Server Error") const {
