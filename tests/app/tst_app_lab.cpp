@@ -17,10 +17,8 @@ static QStringList routerRows() {
     static const QRegularExpression line(R"(^\s*\d+ (TCP|UDP)\s+(\d+)->([\d.]+):\d+\s+'([^']*)')",
                                          QRegularExpression::MultilineOption);
     QStringList rows;
-    for (auto it = line.globalMatch(upnpc.readAllStandardOutput()); it.hasNext();) {
-        const auto m = it.next();
-        rows << QStringList({m.captured(1), m.captured(2), m.captured(3), m.captured(4)}).join(' ');
-    }
+    for (auto it = line.globalMatch(upnpc.readAllStandardOutput()); it.hasNext();)
+        rows << it.next().capturedTexts().mid(1).join(' ');
     return rows;
 }
 
@@ -71,6 +69,23 @@ class LabTest : public QObject {
         QCOMPARE(windowRows(), before);
         QCOMPARE(app_->table->selectionModel()->selectedRows().value(0).row(), 1);
         QVERIFY(app_->main_windows->isVisible() && app_->command_message->text().isEmpty());
+    }
+    // The router goes away after it was found: a delete keeps its row, and soon the window says
+    // what the engine says of a router that does not answer.
+    void deleteKeepsTheRowOfARouterGone() {
+        const QStringList before = windowRows();
+        const auto router = [](const char* what) {
+            return QProcess::execute(LAB_SCRIPT, {"router", what}) == 0;
+        };
+        QVERIFY(router("stop")); // its ports then refuse connections
+        const auto restart = qScopeGuard([&] { router("start"); });
+        app_->table->selectRow(0);
+        app_->delete_button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!app_->adding_progress->isVisible(), 15000);
+        const quaymap::CommandResult again = engine_.remove(app_->entries[0]->record());
+        QCOMPARE(int(again.verdict), int(quaymap::Verdict::unreachable));
+        QCOMPARE(app_->command_message->text().toStdString(), again.message);
+        QCOMPARE(windowRows(), before);
     }
     void noRouterShowsTheErrorWindow() {
         QTRY_VERIFY_WITH_TIMEOUT(app_->err_windows->isVisible(), 30000);
