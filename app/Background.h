@@ -35,6 +35,9 @@ class Background {
     // Main thread: told when the lane starts and stops being busy.
     std::function<void(bool)> busyChanged;
 
+    // The object whose thread applies the effects.
+    QObject* main() const { return main_; }
+
     // Whether a thread is still at work (the search or a command).
     bool running() const { return running_.load() > 0; }
 

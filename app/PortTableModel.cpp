@@ -65,6 +65,27 @@ std::shared_ptr<Port_Entry> PortTableModel::merge(const MappingRecord& record) {
     return rows[static_cast<std::size_t>(row)];
 }
 
+QSet<QString> PortTableModel::mergeAll(const std::vector<MappingRecord>& records) {
+    QSet<QString> keys;
+    Rows fresh;
+    for (const MappingRecord& record : records) {
+        const QString key = Port_Entry::keyOf(record);
+        keys.insert(key);
+        const int row = rowOfKey(key);
+        if (row >= 0)
+            update(rows[static_cast<std::size_t>(row)].get(), record);
+        else
+            fresh.push_back(std::make_shared<Port_Entry>(record));
+    }
+    if (fresh.empty())
+        return keys;
+    const int first = static_cast<int>(rows.size());
+    beginInsertRows({}, first, first + static_cast<int>(fresh.size()) - 1);
+    rows.insert(rows.end(), fresh.begin(), fresh.end());
+    endInsertRows();
+    return keys;
+}
+
 void PortTableModel::update(Port_Entry* entry, const MappingRecord& record) {
     const int row = rowOf(entry);
     const MappingRecord held = entry->record();

@@ -32,6 +32,8 @@ class PortTableModel : public QAbstractTableModel {
     void remove(int row);
     // The mapping of the record's key takes the record's values, or a new row appears.
     std::shared_ptr<Port_Entry> merge(const MappingRecord& record);
+    // The same for a batch, with the new rows inserted at once; returns the batch's keys.
+    QSet<QString> mergeAll(const std::vector<MappingRecord>& records);
     void update(Port_Entry* entry, const MappingRecord& record);
     // Drops the rows whose keys are not among these; returns them.
     Rows keepOnly(const QSet<QString>& keys);

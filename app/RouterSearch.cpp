@@ -16,12 +16,17 @@ void RouterSearch::run() {
         return;
     }
     background_.post([this, outcome] { steps_.found(outcome); });
+    // Only a search that found a router lists, and none follows it: the feed is made once.
+    feed_ = std::make_shared<RowFeed>(background_, steps_.rows);
     const quaymap::CommandResult listed = engine_.list([this](const MappingRecord& row) {
         std::printf("the forwading name is %s\n", row.description.c_str());
         std::fflush(stdout);
-        background_.post([this, row] { steps_.row(row); });
+        feed_->add(row);
     });
-    background_.post([this, listed] { steps_.listed(listed); });
+    background_.post([this, listed] {
+        feed_->flush();
+        steps_.listed(listed);
+    });
 }
 
 void RouterSearch::errorWindowClosed() {

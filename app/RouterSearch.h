@@ -4,15 +4,17 @@
 
 #include "Background.h"
 #include "Engine.h"
+#include "RowFeed.h"
 
 #include <functional>
+#include <memory>
 
 class RouterSearch {
   public:
     // Applied on the main thread, in this order.
     struct Steps {
         std::function<void(const quaymap::SearchOutcome&)> found;
-        std::function<void(const MappingRecord&)> row;
+        std::function<void(const std::vector<MappingRecord>&)> rows;
         std::function<void(const quaymap::CommandResult&)> listed;
         std::function<void()> nothingFound;
     };
@@ -29,4 +31,5 @@ class RouterSearch {
     Background& background_;
     Steps steps_;
     unsigned closings_ = 0; // under the background's lock
+    std::shared_ptr<RowFeed> feed_;
 };

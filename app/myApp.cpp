@@ -45,7 +45,7 @@ myApp::myApp(quaymap::Engine& engine, QObject* parent)
     : QObject(parent), engine_(engine), background_(this),
       search_(engine, background_,
               {[this](const quaymap::SearchOutcome& outcome) { showRouter(outcome); },
-               [this](const MappingRecord& row) { model_->merge(row); },
+               [this](const std::vector<MappingRecord>& rows) { model_->mergeAll(rows); },
                [this](const CommandResult& result) { listed(result, nullptr); },
                [this] { showErrorWindow(); }}) {
     model_ = new PortTableModel(entries, this);
@@ -242,7 +242,9 @@ void myApp::syncRouter(QObject*) {
         return;
     showMessage({});
     auto seen = std::make_shared<QSet<QString>>(); // touched on the main thread only
-    background_.command([this, seen] {
+    auto feed = std::make_shared<RowFeed>(
+        background_, [this, seen](const auto& rows) { seen->unite(model_->mergeAll(rows)); });
+    background_.command([this, seen, feed] {
         const CommandResult address = engine_.public_address();
         background_.post([this, address] {
             std::printf("the public ip address is %s\n", address.address.c_str());
@@ -253,10 +255,12 @@ void myApp::syncRouter(QObject*) {
         // within the time of one exchange.
         if (address.verdict == quaymap::Verdict::unreachable)
             return Background::Effect();
-        const CommandResult result = engine_.list([this, seen](const MappingRecord& row) {
-            background_.post([this, seen, row] { seen->insert(model_->merge(row)->key()); });
+        const CommandResult result =
+            engine_.list([feed](const MappingRecord& row) { feed->add(row); });
+        return Background::Effect([this, seen, feed, result] {
+            feed->flush();
+            listed(result, seen.get());
         });
-        return Background::Effect([this, seen, result] { listed(result, seen.get()); });
     });
 }
 
