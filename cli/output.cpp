@@ -13,18 +13,10 @@ using quaymap::SearchOutcome;
 
 namespace {
 
-const char* kind_key(RouterKind kind) {
-    switch (kind) {
-    case RouterKind::igd1:
-        return "igd1";
-    case RouterKind::igd2:
-        return "igd2";
-    case RouterKind::natpmp:
-        return "natpmp";
-    case RouterKind::none:
-        break;
-    }
-    return "none";
+// "igd1", "igd2", "natpmp", "none": the engine's names without the protocol in front.
+std::string kind_key(RouterKind kind) {
+    const std::string name = quaymap::kind_name(kind);
+    return name.rfind("upnp ", 0) == 0 ? name.substr(5) : name;
 }
 
 const char* kind_words(RouterKind kind) {
@@ -93,23 +85,9 @@ std::string json_string(const std::string& text) {
     return out + "\"";
 }
 
-const char* verdict_name(quaymap::Verdict verdict) {
-    switch (verdict) {
-    case quaymap::Verdict::done:
-        return "done";
-    case quaymap::Verdict::refused:
-        return "refused";
-    case quaymap::Verdict::unreachable:
-        return "unreachable";
-    case quaymap::Verdict::invalid:
-        break;
-    }
-    return "invalid";
-}
-
 std::string status_text(const SearchOutcome& router) {
-    std::string text = "router: " + router.name + " (" + kind_words(router.kind) + ") at " +
-                       router.address + "\n";
+    std::string text =
+        "router: " + router.name + " (" + kind_words(router.kind) + ") at " + router.address + "\n";
     text += "public address: " +
             (router.public_address.empty() ? std::string("unknown") : router.public_address);
     if (!router.public_address.empty())
@@ -128,8 +106,8 @@ std::string status_json(const SearchOutcome& router) {
 }
 
 std::string list_text(const std::vector<MappingRecord>& rows) {
-    std::string text = pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) +
-                       pad("LEASE", 11) + "NAME\n";
+    std::string text =
+        pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) + pad("LEASE", 11) + "NAME\n";
     for (const MappingRecord& row : rows)
         text += pad(quaymap::ports_text(row), 14) + pad(row.protocol, 10) +
                 pad(row.internal_client + ":" + row.internal_port, 23) +
@@ -139,13 +117,14 @@ std::string list_text(const std::vector<MappingRecord>& rows) {
 
 std::string list_json(const SearchOutcome& router, const std::vector<MappingRecord>& rows,
                       const CommandResult& result) {
-    std::string text = "{\"command\":\"list\",\"ok\":" + std::string(result.ok() ? "true" : "false") +
-                       ",\"router\":" + router_json(router) + ",\"mappings\":[";
+    std::string text =
+        "{\"command\":\"list\",\"ok\":" + std::string(result.ok() ? "true" : "false") +
+        ",\"router\":" + router_json(router) + ",\"mappings\":[";
     for (std::size_t i = 0; i < rows.size(); ++i)
         text += (i ? "," : "") + mapping_json(rows[i]);
     text += "],\"complete\":" + std::string(result.ok() && !result.rows_cut ? "true" : "false");
     if (!result.ok())
-        text += ",\"error\":{\"verdict\":" + json_string(verdict_name(result.verdict)) +
+        text += ",\"error\":{\"verdict\":" + json_string(quaymap::verdict_name(result.verdict)) +
                 ",\"message\":" + json_string(result.message) + "}";
     return text + "}\n";
 }
@@ -169,7 +148,7 @@ std::string steps_json(const char* command, const SearchOutcome& router,
                  "{\"protocol\":" + json_string(step.protocol) +
                  ",\"external_port\":" + std::to_string(step.external_port) +
                  ",\"ok\":" + (step.result.ok() ? "true" : "false") +
-                 ",\"verdict\":" + json_string(verdict_name(step.result.verdict)) +
+                 ",\"verdict\":" + json_string(quaymap::verdict_name(step.result.verdict)) +
                  ",\"message\":" + json_string(step.result.message) +
                  ",\"upnp_error_code\":" + std::to_string(step.result.upnp_error_code);
         if (step.result.ok() && !step.result.row.external_port.empty())

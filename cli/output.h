@@ -32,6 +32,4 @@ std::string steps_json(const char* command, const quaymap::SearchOutcome& router
 // The document of a command that found no router, or whose command line was wrong.
 std::string failure_json(const char* command, const char* verdict, const std::string& message);
 
-const char* verdict_name(quaymap::Verdict verdict);
-
 } // namespace quaymap_cli

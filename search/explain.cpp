@@ -19,8 +19,23 @@ const char* kind_name(RouterKind kind) {
     return "none";
 }
 
+const char* verdict_name(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::done:
+        return "done";
+    case Verdict::refused:
+        return "refused";
+    case Verdict::unreachable:
+        return "unreachable";
+    case Verdict::invalid:
+        break;
+    }
+    return "invalid";
+}
+
 bool port_of(const std::string& text, uint16_t& port) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     const long value = std::strtol(text.c_str(), nullptr, 10);
     if (value < 1 || value > 65535)

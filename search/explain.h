@@ -11,6 +11,8 @@ namespace quaymap {
 
 // "upnp igd1", "upnp igd2", "natpmp", "none".
 const char* kind_name(RouterKind kind);
+// "done", "refused", "unreachable", "invalid".
+const char* verdict_name(Verdict verdict);
 
 // The port a row names, when its text is a whole number from 1 to 65535.
 bool port_of(const std::string& text, uint16_t& port);

@@ -20,6 +20,7 @@
 
 #include "RouterEngine.h"
 #include "UpnpNat.h"
+#include "explain.h"
 #include "log.h"
 
 #include <arpa/inet.h>
@@ -771,20 +772,6 @@ int verdict(const Args& a) {
     return 0;
 }
 
-const char* verdict_name(quaymap::Verdict v) {
-    switch (v) {
-    case quaymap::Verdict::done:
-        return "done";
-    case quaymap::Verdict::refused:
-        return "refused";
-    case quaymap::Verdict::unreachable:
-        return "unreachable";
-    case quaymap::Verdict::invalid:
-        break;
-    }
-    return "invalid";
-}
-
 int gone(const Args& a) {
     if (a.lab.empty())
         usage();
@@ -827,7 +814,7 @@ int gone(const Args& a) {
                                                  : k == 1 ? engine.remove(row)
                                                           : engine.public_address();
                 ms[k] = ms_since(start);
-                const std::string v = verdict_name(r.verdict);
+                const std::string v = quaymap::verdict_name(r.verdict);
                 // Every verdict met across the runs, usually one.
                 if (("/" + verdicts[k] + "/").find("/" + v + "/") == std::string::npos)
                     verdicts[k] += (verdicts[k].empty() ? "" : "/") + v;
