@@ -121,7 +121,10 @@ int main(int argc, char** argv) {
     upnp_nat.console = options.verbose ? stderr : nullptr;
 
     quaymap::RouterEngine engine;
-    const quaymap::SearchOutcome router = engine.search({options.router_url});
+    quaymap::SearchOptions search;
+    search.description_url = options.router_url;
+    search.read_public_address = options.command == Command::status;
+    const quaymap::SearchOutcome router = engine.search(search);
     if (router.kind == quaymap::RouterKind::none) {
         if (options.json)
             print(failure_json(command_name(options.command), "no_router", router.reason));

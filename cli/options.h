@@ -18,15 +18,14 @@ struct Options {
     // add and delete
     std::string name;
     uint16_t external_port = 0;
-    uint16_t internal_port = 0; // 0: the external port
+    uint16_t internal_port = 0;         // 0: the external port
     std::vector<std::string> protocols; // "TCP", "UDP" or both
     std::string address;                // add: empty for this computer
     int64_t lease = -1;                 // add: -1 for the longest the router allows
 };
 
 // Reads argv[1..]; on false `error` says what is wrong with the command line.
-bool parse_options(const std::vector<std::string>& arguments, Options& options,
-                   std::string& error);
+bool parse_options(const std::vector<std::string>& arguments, Options& options, std::string& error);
 
 extern const char* const kUsage;
 

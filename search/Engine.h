@@ -23,9 +23,9 @@ struct SearchOutcome {
     std::string reason;         // why no router was found
 };
 
-// A known description URL skips SSDP and NAT-PMP.
 struct SearchOptions {
-    std::string description_url;
+    std::string description_url;     // a known description URL skips SSDP and NAT-PMP
+    bool read_public_address = true; // one exchange a listing alone does not need
 };
 
 enum class Verdict {
@@ -37,12 +37,12 @@ enum class Verdict {
 
 struct CommandResult {
     Verdict verdict = Verdict::done;
-    std::string message;      // for the user; empty when done
-    int upnp_error_code = 0;  // the router's own refusal, when it gave one
-    std::string upnp_error;   // its description, e.g. "ConflictInMappingEntry"
-    MappingRecord row;        // add and renew: the mapping as the router now holds it
-    std::string address;      // public_address: the address read
-    bool rows_cut = false;    // list: the router listed more than is ever read
+    std::string message;     // for the user; empty when done
+    int upnp_error_code = 0; // the router's own refusal, when it gave one
+    std::string upnp_error;  // its description, e.g. "ConflictInMappingEntry"
+    MappingRecord row;       // add and renew: the mapping as the router now holds it
+    std::string address;     // public_address: the address read
+    bool rows_cut = false;   // list: the router listed more than is ever read
     bool ok() const { return verdict == Verdict::done; }
 };
 

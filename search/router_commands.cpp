@@ -165,17 +165,14 @@ CommandResult RouterEngine::add(const AddRequest& request) {
 
 CommandResult RouterEngine::add_upnp(const AddRequest& request, const std::string& client) {
     const uint16_t internal = request.internal_port ? request.internal_port : request.external_port;
-    const std::string port_protocol = std::to_string(request.external_port) + "/" + request.protocol;
+    const std::string port_protocol =
+        std::to_string(request.external_port) + "/" + request.protocol;
     std::lock_guard<std::mutex> lock(upnp_mutex_);
     if (upnp_.add_port_mapping(request.name, client, request.external_port, internal,
                                request.protocol, request.lease)) {
         CommandResult result;
-        result.row = {request.name,
-                      request.protocol,
-                      std::to_string(request.external_port),
-                      client,
-                      std::to_string(internal),
-                      std::to_string(upnp_.last_lease)};
+        result.row = {request.name, request.protocol,         std::to_string(request.external_port),
+                      client,       std::to_string(internal), std::to_string(upnp_.last_lease)};
         // Routers shorten leases without saying so (a permanent one often becomes a week): the
         // row shows the lease the router now keeps.
         MappingRecord kept;
@@ -191,7 +188,8 @@ CommandResult RouterEngine::add_upnp(const AddRequest& request, const std::strin
     const int code = upnp_.upnp_error_code;
     const std::string description = upnp_.upnp_error_description;
     MappingRecord holder;
-    const bool held = upnp_.get_specific_port_mapping(request.external_port, request.protocol, holder);
+    const bool held =
+        upnp_.get_specific_port_mapping(request.external_port, request.protocol, holder);
     CommandResult result;
     result.verdict = Verdict::refused;
     result.upnp_error_code = code;
@@ -203,7 +201,8 @@ CommandResult RouterEngine::add_upnp(const AddRequest& request, const std::strin
 
 CommandResult RouterEngine::add_natpmp(const AddRequest& request) {
     const uint16_t internal = request.internal_port ? request.internal_port : request.external_port;
-    const uint32_t lifetime = request.lease > 0 ? static_cast<uint32_t>(request.lease) : kNatPmpLifetime;
+    const uint32_t lifetime =
+        request.lease > 0 ? static_cast<uint32_t>(request.lease) : kNatPmpLifetime;
     NatPmpMapping granted;
     int code = 0;
     {

@@ -101,7 +101,7 @@ SearchOutcome RouterEngine::search(const SearchOptions& options) {
         std::string path;
         UpnpNat::parse_url(upnp_.control_url, outcome.address, port, path);
         std::string address;
-        if (upnp_.get_external_ip(address))
+        if (options.read_public_address && upnp_.get_external_ip(address))
             outcome.public_address = address;
     } else if (ask_natpmp && natpmp == 0) {
         std::lock_guard<std::mutex> lock(natpmp_mutex_);
