@@ -40,7 +40,10 @@ class LabTest : public QObject {
   private slots:
     void init() {
         const QString mode = qEnvironmentVariable("LAB_MODE"), test = QTest::currentTestFunction();
-        if (mode.isEmpty() || test.startsWith("noRouter") != (mode == "none"))
+        const QString wanted = test.startsWith("noRouter")  ? "none"
+                               : test.startsWith("airPort") ? "natpmp"
+                                                            : "igd";
+        if (mode != wanted)
             QSKIP("needs its own lab mode (run through tests/lab/run_lab_tests.sh)");
         if (app_)
             return;
@@ -86,6 +89,15 @@ class LabTest : public QObject {
         QCOMPARE(int(again.verdict), int(quaymap::Verdict::unreachable));
         QCOMPARE(app_->command_message->text().toStdString(), again.message);
         QCOMPARE(windowRows(), before);
+    }
+    void airPortRefreshReadsThePublicAddressOverNatPmp() {
+        QTRY_VERIFY_WITH_TIMEOUT(apple_router, 20000);
+        QCOMPARE(app_->router_name->text(), QString("AirPort Station"));
+        app_->public_address->clear(); // shown at once from the search's own answer
+        app_->refresh_button->click();
+        QTRY_COMPARE_WITH_TIMEOUT(app_->public_address->text(),
+                                  "Public address: " + qEnvironmentVariable("LAB_WAN_IP"), 20000);
+        QVERIFY(app_->entries.empty());
     }
     void noRouterShowsTheErrorWindow() {
         QTRY_VERIFY_WITH_TIMEOUT(app_->err_windows->isVisible(), 30000);
