@@ -60,8 +60,8 @@ done
 # Renewed before the lease ends, deleted once stopped.
 "$lab" exec "$cli" add Kept 27200 tcp --lease 4 --keep 2>"$LAB_RUN_DIR/keep.err" &
 keeper=$!
-sleep 3
-check "igd2: --keep renews the mapping before its lease ends" grep -q '^renewed 27200/TCP' "$LAB_RUN_DIR/keep.err"
+renewed() { for _ in $(seq 100); do grep -q '^renewed 27200/TCP' "$1" && return; sleep 0.1; done; false; }
+check "igd2: --keep renews the mapping before its lease ends" renewed "$LAB_RUN_DIR/keep.err"
 check "igd2: the kept mapping is on the router" is "$(rows_upnpc | grep -c '^27200 TCP')" 1
 kill -TERM "$keeper"
 wait "$keeper"
