@@ -2,6 +2,8 @@
 
 #include "MappingRecord.h"
 #include "UpnpTimings.h"
+#include "http/exchange.h"
+#include "http/url.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +16,18 @@
 extern const char* const SERVICE_WANIP;  // ...WANIPConnection:1
 extern const char* const SERVICE_WANPPP; // ...WANPPPConnection:1
 extern const char* const SERVICE_WANIP2; // ...WANIPConnection:2
+
+// A gateway that a search found usable, with what its actions need.
+struct IgdRouter {
+    std::string address; // the host of its description URL
+    std::string describe_url;
+    std::string description;
+    std::string base_URL;
+    std::string service_type;
+    std::string control_url;
+    std::string friendly_name;
+    int igd_version = 0;
+};
 
 // The client of the home router's UPnP Internet Gateway Device (versions 1 and 2). Operations
 // report failure by returning false, with `status` 8, a readable text in `last_error` and the
@@ -78,6 +92,11 @@ class UpnpNat {
     bool mappings_cut = false;
     // The lease (s) that the latest successful AddPortMapping asked for (0: permanent).
     uint32_t last_lease = 0;
+    // Every usable gateway that the latest search found, the chosen one first.
+    std::vector<IgdRouter> routers;
+    // This computer's default gateway, whose own IGD wins when several answer; empty: read from
+    // the routing table at each search.
+    std::string default_gateway;
     // Where the diagnostic prints go; nullptr: nowhere.
     std::FILE* console = stdout;
     // Diagnostic log lines (no final line feed), for example why a description was refused.
@@ -91,7 +110,8 @@ class UpnpNat {
     bool init(int32_t connect_tries);
 
     // Transport.
-    // Splits "scheme://host[:port]/path"; the port is 80 when the URL names none.
+    // Splits "http://host[:port]/path" (an IPv6 host in brackets); the port is 80 when the URL
+    // names none. Any other scheme is refused.
     static bool parse_url(const std::string& url, std::string& host, uint16_t& port,
                           std::string& path);
     // Opens `tcp_socket` to a dotted-decimal address: up to `connect_tries` attempts, all within
@@ -104,17 +124,26 @@ class UpnpNat {
     // Finding the gateway.
     // Sends the M-SEARCH for InternetGatewayDevice:1 and :2 in one burst, and the burst again
     // after `ssdp_repeat_ms`; listens until `ssdp_window_ms` after the first. Each 200 answer
-    // with a LOCATION not tried before is a candidate (at most 6 are examined); a candidate
-    // whose description cannot be used is logged and passed over. True as soon as one
-    // description walks: describe_url, description, base_URL, service_type, control_url,
-    // friendly_name and igd_version set, status 1, the UDP socket closed.
+    // with a LOCATION not heard before is a candidate, whose description is fetched while the
+    // search listens on, side by side with the others; one that cannot be used is logged and
+    // passed over. The default gateway's IGD is taken as soon as it walks; another one once
+    // `ssdp_choice_ms` have passed without the gateway's. Then `routers` holds every usable one,
+    // the chosen first, whose fields are set (describe_url, description, base_URL,
+    // service_type, control_url, friendly_name, igd_version), status 1, the UDP socket closed.
     bool discovery();
+    // The actions go to routers[index] from now on; false when there is no such router.
+    bool use_router(std::size_t index);
     // Fetches `describe_url` into `description`, the whole fetch within `description_deadline_ms`.
     bool get_description();
-    // Walks `description` to the WAN connection service: sets `service_type`, `control_url`,
+    // Walks `description` to the WAN connection service: every WAN device and connection device
+    // is searched, and among the services found WANIPConnection:2 comes before :1, and IP before
+    // PPP. Sets `service_type`, `control_url` (resolved against URLBase, else `describe_url`),
     // `base_URL`, `igd_version` and, when the description has one, `friendly_name`; on failure
     // they are left as they were.
     bool parse_description();
+    // Where the description offers several services, the first that is connected
+    // (GetStatusInfo) is taken, in the order above. Asks nothing when it offers one.
+    void prefer_connected_service(upnp_http::Clock::time_point deadline);
     // A known description URL, without SSDP: fetched, checked to be a gateway's and walked.
     bool open_description(const std::string& url);
 
@@ -165,14 +194,32 @@ class UpnpNat {
 
   private:
     enum class Echo { none, chunks, marks };
+    struct WanService {
+        std::string type;
+        std::string control_url;
+    };
 
-    std::string receive_answer(const std::string& marker, int max_tries, Echo echo,
-                               int limit_ms = -1);
-    bool connect_within(const std::string& host, uint16_t port, int budget_ms);
+    upnp_http::Limits
+    limits(int max_tries,
+           upnp_http::Clock::time_point deadline = upnp_http::Clock::time_point::max()) const;
+    // One request and its answer on a connection of its own; false when no connection was made.
+    bool transfer(const upnp_http::Url& to, const std::string& request, int max_tries,
+                  const std::string& marker, Echo echo, upnp_http::Clock::time_point deadline,
+                  std::string& answer);
+    bool call(const upnp_http::Url& to, const std::string& type, const std::string& action,
+              const std::string& arguments, int max_tries, std::string& answer,
+              upnp_http::Clock::time_point deadline = upnp_http::Clock::time_point::max());
     bool exchange(const std::string& host, uint16_t port, const std::string& path,
                   const std::string& action, const std::string& arguments, int max_tries,
                   std::string& answer);
-    bool examine(const std::string& url);
+    // How the answer to `action` came out, its framing included.
+    Failure judge(const std::string& answer, const std::string& action) const;
+    // The description just fetched into `description`: a gateway's, and one that walks.
+    bool take_description(upnp_http::Clock::time_point deadline);
+    // A search's candidate whose fetch has ended: true when it made a usable router, which is
+    // then the last of `routers`.
+    bool settle(const std::string& url, const upnp_http::Exchange& fetch);
+    IgdRouter current_router() const;
     bool read_entry(MappingRecord& record);
     int read_page(MappingCursor& cursor, const std::string& host, uint16_t port,
                   const std::string& path);
@@ -186,6 +233,11 @@ class UpnpNat {
     void close_tcp();
     void close_udp();
     void note_upnp_error(const std::string& answer);
+
+    // Why the latest answer cannot be taken as it stands (its framing broke); empty when it can.
+    std::string answer_problem_;
+    // The services of the latest description that walked, in the order they are preferred.
+    std::vector<WanService> services_;
 };
 
 // The client of the whole process.

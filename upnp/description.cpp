@@ -1,7 +1,11 @@
 #include "UpnpNat.h"
+#include "answer_walk.h"
 #include "wire_text.h"
 
 #include "xmlParser.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
 
 namespace {
 
@@ -13,33 +17,57 @@ const char* const kWanDeviceTypes[] = {"urn:schemas-upnp-org:device:WANDevice:1"
 const char* const kWanConnectionDeviceTypes[] = {
     "urn:schemas-upnp-org:device:WANConnectionDevice:1",
     "urn:schemas-upnp-org:device:WANConnectionDevice:2", nullptr};
-const char* const kServiceTypes[] = {SERVICE_WANIP, SERVICE_WANIP2, SERVICE_WANPPP, nullptr};
+// In the order they are preferred: the version 2 service offers more, and a router that has
+// both an IP and a PPP connection forwards ports on the IP one.
+const char* const kServiceTypes[] = {SERVICE_WANIP2, SERVICE_WANIP, SERVICE_WANPPP, nullptr};
 
-bool is_one_of(const std::string* text, const char* const* types) {
-    for (; text != nullptr && *types != nullptr; ++types)
-        if (*text == *types)
-            return true;
-    return false;
+// Why a walk stopped, deepest level last: the message names the furthest level reached.
+const char* const kWalkFailures[] = {
+    "Fail to find device \"urn:schemas-upnp-org:device:InternetGatewayDevice:1 \"\n",
+    " Fail to find deviceList of device "
+    "\"urn:schemas-upnp-org:device:InternetGatewayDevice:1 \"\n",
+    "Fail to find device \"urn:schemas-upnp-org:device:WANDevice:1 \"\n",
+    " Fail to find deviceList of device \"urn:schemas-upnp-org:device:WANDevice:1 \"\n",
+    "Fail to find device \"urn:schemas-upnp-org:device:WANConnectionDevice:1\"\n",
+    " Fail to find serviceList of device \"urn:schemas-upnp-org:device:WANDevice:1 \"\n",
+    "can't find  \" SERVICE_WANIP \" or \" SERVICE_WANPPP \" service.\n",
+};
+
+int rank_of(const std::string* text, const char* const* types) {
+    for (int rank = 0; text != nullptr && types[rank] != nullptr; ++rank)
+        if (*text == types[rank])
+            return rank;
+    return -1;
 }
 
-// The first "device" child of `parent` whose first deviceType reads one of `types` exactly.
-XMLNode device_of_type(const XMLNode& parent, const char* const* types) {
-    const int count = CountChildrenNamed(parent, "device");
-    // The i-th match, found by carrying the position on rather than counting again from the
-    // first child each time: a description with a huge device list stays linear.
+// Every "device" child of `parent` whose first deviceType reads one of `types` exactly.
+std::vector<XMLNode> devices_of_type(const XMLNode& parent, const char* const* types) {
+    std::vector<XMLNode> found;
+    // Carrying the position on rather than counting again from the first child each time keeps
+    // a description with a huge device list linear.
     int position = 0;
-    for (int i = 0; i < count; ++i) {
-        const XMLNode device = FindChildNamed(parent, "device", &position);
-        if (is_one_of(TextAt(ChildNamedAt(device, "deviceType", 0), 0), types))
-            return device;
-    }
-    return XMLNode();
+    for (XMLNode device; !IsEmptyNode(device = FindChildNamed(parent, "device", &position));)
+        if (rank_of(TextAt(ChildNamedAt(device, "deviceType", 0), 0), types) >= 0)
+            found.push_back(device);
+    return found;
+}
+
+// The host of a control URL must be a numeric address: a name is never looked up.
+bool usable_control_url(const std::string& url, std::string& why) {
+    upnp_http::Url parts;
+    if (!upnp_http::split_url(url, parts, &why))
+        return false;
+    unsigned char address[16];
+    if (::inet_pton(parts.ipv6 ? AF_INET6 : AF_INET, parts.host.c_str(), address) == 1)
+        return true;
+    why = "its host is no numeric address";
+    return false;
 }
 
 } // namespace
 
 bool UpnpNat::parse_description() {
-    const auto failed = [this](const char* text) {
+    const auto failed = [this](const std::string& text) {
         close_tcp();
         return fail(text, Failure::bad_answer);
     };
@@ -52,9 +80,11 @@ bool UpnpNat::parse_description() {
     // Everything is taken only once the whole walk has succeeded, so that a description that
     // fails leaves the result of an earlier one as it was.
     std::string base;
+    std::string resolve_from = describe_url;
     const std::string* url_base = TextAt(ChildNamedAt(root, "URLBase", 0), 0);
     if (url_base != nullptr) {
         base = *url_base;
+        resolve_from = upnp_http::resolve(describe_url, *url_base);
     } else {
         const std::size_t slash =
             describe_url.size() > 7 ? describe_url.find('/', 7) : std::string::npos;
@@ -63,56 +93,97 @@ bool UpnpNat::parse_description() {
         base = describe_url.substr(0, slash);
     }
 
-    const XMLNode gateway = device_of_type(root, kGatewayTypes);
-    if (IsEmptyNode(gateway))
-        return failed("Fail to find device "
-                      "\"urn:schemas-upnp-org:device:InternetGatewayDevice:1 \"\n");
+    const std::vector<XMLNode> gateways = devices_of_type(root, kGatewayTypes);
+    if (gateways.empty())
+        return failed(kWalkFailures[0]);
+    const XMLNode gateway = gateways.front();
     const std::string* name = TextAt(ChildNamedAt(gateway, "friendlyName", 0), 0);
 
+    // A router may offer several WAN devices and connection devices (a PPP one that is not
+    // connected beside the IP one that is): all of them are searched.
+    int reached = 1;
+    struct Found {
+        int rank;
+        WanService service;
+    };
+    std::vector<Found> found;
+    std::string unusable;
     const XMLNode gateway_list = ChildNamedAt(gateway, "deviceList", 0);
-    if (IsEmptyNode(gateway_list))
-        return failed(" Fail to find deviceList of device "
-                      "\"urn:schemas-upnp-org:device:InternetGatewayDevice:1 \"\n");
-    const XMLNode wan = device_of_type(gateway_list, kWanDeviceTypes);
-    if (IsEmptyNode(wan))
-        return failed("Fail to find device \"urn:schemas-upnp-org:device:WANDevice:1 \"\n");
-    const XMLNode wan_list = ChildNamedAt(wan, "deviceList", 0);
-    if (IsEmptyNode(wan_list))
-        return failed(" Fail to find deviceList of device "
-                      "\"urn:schemas-upnp-org:device:WANDevice:1 \"\n");
-    const XMLNode connection = device_of_type(wan_list, kWanConnectionDeviceTypes);
-    if (IsEmptyNode(connection))
-        return failed(
-            "Fail to find device \"urn:schemas-upnp-org:device:WANConnectionDevice:1\"\n");
-    const XMLNode services = ChildNamedAt(connection, "serviceList", 0);
-    if (IsEmptyNode(services))
-        return failed(" Fail to find serviceList of device "
-                      "\"urn:schemas-upnp-org:device:WANDevice:1 \"\n");
-
-    int position = 0;
-    for (;;) {
-        const XMLNode service = FindChildNamed(services, "service", &position);
-        if (IsEmptyNode(service))
-            break;
-        const std::string* type = TextAt(FindChildNamed(service, "serviceType"), 0);
-        if (!is_one_of(type, kServiceTypes))
+    for (const XMLNode& wan : devices_of_type(gateway_list, kWanDeviceTypes)) {
+        reached = std::max(reached, 3);
+        const XMLNode wan_list = ChildNamedAt(wan, "deviceList", 0);
+        if (IsEmptyNode(wan_list))
             continue;
-        // A service without a control URL cannot be driven; a later one of the right type may.
-        const std::string* control = TextAt(FindChildNamed(service, "controlURL"), 0);
-        if (control == nullptr || control->empty())
-            continue;
-        service_type = *type;
-        control_url = *control;
-        if (control_url.find("http://") == std::string::npos &&
-            control_url.find("HTTP://") == std::string::npos)
-            control_url = base + control_url;
-        base_URL = base;
-        if (name != nullptr)
-            friendly_name = *name;
-        const std::string gateway_type = TextAtOrEmpty(ChildNamedAt(gateway, "deviceType", 0), 0);
-        igd_version = gateway_type == upnp_wire::kGatewayDeviceType2 ? 2 : 1;
-        close_tcp();
-        return succeed(STATUS_SERVICE_SELECTED);
+        reached = std::max(reached, 4);
+        for (const XMLNode& connection : devices_of_type(wan_list, kWanConnectionDeviceTypes)) {
+            reached = std::max(reached, 5);
+            const XMLNode services = ChildNamedAt(connection, "serviceList", 0);
+            if (IsEmptyNode(services))
+                continue;
+            reached = std::max(reached, 6);
+            int position = 0;
+            for (XMLNode service;
+                 !IsEmptyNode(service = FindChildNamed(services, "service", &position));) {
+                const std::string* type = TextAt(FindChildNamed(service, "serviceType"), 0);
+                const int rank = rank_of(type, kServiceTypes);
+                // A service without a control URL cannot be driven; another of the right type may.
+                const std::string* control = TextAt(FindChildNamed(service, "controlURL"), 0);
+                if (rank < 0 || control == nullptr || control->empty())
+                    continue;
+                const std::string url = upnp_http::resolve(resolve_from, *control);
+                std::string why;
+                if (!usable_control_url(url, why)) {
+                    unusable = url + " (" + why + ")";
+                    continue;
+                }
+                found.push_back({rank, {*type, url}});
+            }
+        }
     }
-    return failed("can't find  \" SERVICE_WANIP \" or \" SERVICE_WANPPP \" service.\n");
+    if (IsEmptyNode(gateway_list))
+        reached = 1;
+    else if (reached == 1)
+        reached = 2;
+    if (found.empty() && !unusable.empty())
+        return failed("the router's description names a control address QuayMap cannot use: " +
+                      unusable + "\n");
+    if (found.empty())
+        return failed(kWalkFailures[reached]);
+
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Found& a, const Found& b) { return a.rank < b.rank; });
+    services_.clear();
+    for (const Found& f : found)
+        services_.push_back(f.service);
+    service_type = services_.front().type;
+    control_url = services_.front().control_url;
+    base_URL = base;
+    if (name != nullptr)
+        friendly_name = *name;
+    const std::string gateway_type = TextAtOrEmpty(ChildNamedAt(gateway, "deviceType", 0), 0);
+    igd_version = gateway_type == upnp_wire::kGatewayDeviceType2 ? 2 : 1;
+    close_tcp();
+    return succeed(STATUS_SERVICE_SELECTED);
+}
+
+void UpnpNat::prefer_connected_service(upnp_http::Clock::time_point deadline) {
+    if (services_.size() < 2)
+        return;
+    for (const WanService& service : services_) {
+        upnp_http::Url to;
+        std::string answer;
+        if (!upnp_http::split_url(service.control_url, to) ||
+            !call(to, service.type, "GetStatusInfo", "", 10, answer, deadline))
+            continue;
+        if (judge(answer, "GetStatusInfo") != Failure::none)
+            continue;
+        upnp_detail::AnswerWalk walk(answer, "GetStatusInfo");
+        if (walk.argument("NewConnectionStatus") == "Connected") {
+            service_type = service.type;
+            control_url = service.control_url;
+            break;
+        }
+    }
+    close_tcp();
+    succeed(STATUS_SERVICE_SELECTED);
 }

@@ -1,23 +1,27 @@
 #include "UpnpNat.h"
-#include "socket_util.h"
+#include "default_gateway.h"
 #include "wire_text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <chrono>
+#include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <vector>
 
-using namespace upnp_detail;
+using upnp_http::Clock;
 
 namespace {
 
-constexpr int kMaxCandidates = 6;
+// Answers with a new LOCATION beyond this many are not looked at: each costs a connection.
+constexpr std::size_t kMaxCandidates = 16;
 constexpr std::size_t kDatagramSize = 102400;
 constexpr int kDescriptionReads = 30;
 
-using Clock = std::chrono::steady_clock;
+Clock::time_point after(Clock::time_point from, int ms) {
+    return from + std::chrono::milliseconds(ms);
+}
 
 int ms_until(Clock::time_point moment) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(moment - Clock::now()).count();
@@ -29,11 +33,23 @@ bool names_a_gateway(const std::string& description) {
            description.find(upnp_wire::kGatewayDeviceType2) != std::string::npos;
 }
 
+std::string seconds(int ms) {
+    return std::to_string((ms + 999) / 1000) + " s";
+}
+
+// One answer of the search whose description is on its way.
+struct Candidate {
+    std::string url;
+    std::string host;
+    std::unique_ptr<upnp_http::Exchange> fetch;
+};
+
 } // namespace
 
 bool UpnpNat::discovery() {
     close_udp();
-    udp_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    routers.clear();
+    udp_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
     destination.sin_port = htons(ssdp_port);
@@ -42,7 +58,6 @@ bool UpnpNat::discovery() {
     if (udp_socket >= 0) {
         const int on = 1;
         ::setsockopt(udp_socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        set_nonblocking(udp_socket, true);
     }
     // A version 2 gateway need not answer a search for version 1, nor the other way round.
     const auto send_burst = [&] {
@@ -54,22 +69,63 @@ bool UpnpNat::discovery() {
     };
     send_burst();
     say("22222222 find router\n");
+    const std::string gateway =
+        default_gateway.empty() ? upnp_detail::system_default_gateway() : default_gateway;
 
     // A datagram lost on the way gets one more chance with the repeated burst.
-    const auto start = Clock::now();
-    const auto repeat_at = start + std::chrono::milliseconds(timings.ssdp_repeat_ms);
-    const auto end = start + std::chrono::milliseconds(timings.ssdp_window_ms);
-    bool repeated = false;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point repeat_at = after(start, timings.ssdp_repeat_ms);
+    const Clock::time_point end = after(start, timings.ssdp_window_ms);
+    const Clock::time_point limit = after(start, timings.search_limit_ms);
+    Clock::time_point choose_by = Clock::time_point::max();
+    bool repeated = false, gateway_found = false;
     std::vector<std::string> seen;
+    std::vector<Candidate> pending;
     std::vector<char> buffer(kDatagramSize);
-    while (udp_socket >= 0 && static_cast<int>(seen.size()) < kMaxCandidates) {
-        if (!repeated && Clock::now() >= repeat_at) {
+    std::vector<pollfd> waits;
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (!repeated && now >= repeat_at) {
             send_burst();
             repeated = true;
         }
-        if (Clock::now() >= end)
+        const bool listening = udp_socket >= 0 && now < end && seen.size() < kMaxCandidates;
+        // The default gateway's own IGD is the router that connects this computer: another one
+        // waits for it a little, and for a description of it that is still on its way.
+        const bool gateway_pending = std::any_of(
+            pending.begin(), pending.end(), [&](const Candidate& c) { return c.host == gateway; });
+        if (gateway_found || now >= limit || (!listening && pending.empty()) ||
+            (!routers.empty() && now >= choose_by && !gateway_pending))
             break;
-        if (!wait_readable(udp_socket, ms_until(repeated ? end : std::min(end, repeat_at))))
+
+        Clock::time_point wake = std::min(limit, choose_by);
+        if (listening)
+            wake = std::min(wake, repeated ? end : std::min(end, repeat_at));
+        waits.assign(1, pollfd{listening ? udp_socket : -1, POLLIN, 0});
+        for (const Candidate& c : pending) {
+            waits.push_back(pollfd{c.fetch->fd(), c.fetch->events(), 0});
+            wake = std::min(wake, c.fetch->wake_at());
+        }
+        if (::poll(waits.data(), waits.size(), ms_until(wake)) < 0)
+            std::fill(waits.begin(), waits.end(), pollfd{-1, 0, 0});
+
+        for (std::size_t i = 0; i < pending.size(); ++i)
+            pending[i].fetch->step(waits[i + 1].revents);
+        for (auto c = pending.begin(); c != pending.end();) {
+            if (!c->fetch->done()) {
+                ++c;
+                continue;
+            }
+            if (settle(c->url, *c->fetch)) {
+                routers.back().address = c->host;
+                gateway_found = c->host == gateway;
+                if (choose_by == Clock::time_point::max())
+                    choose_by = after(Clock::now(), timings.ssdp_choice_ms);
+            }
+            c = pending.erase(c);
+        }
+
+        if (!(waits[0].revents & POLLIN))
             continue;
         const ssize_t n = ::recvfrom(udp_socket, buffer.data(), kDatagramSize, 0, nullptr, nullptr);
         say("recvfrom ret is %d\n", static_cast<int>(n));
@@ -84,58 +140,136 @@ bool UpnpNat::discovery() {
             std::find(seen.begin(), seen.end(), url) != seen.end())
             continue;
         seen.push_back(url);
-        if (examine(url)) {
-            close_udp();
-            return succeed(STATUS_DISCOVERED);
+        upnp_http::Url to;
+        say("before get descripton.....\n");
+        if (!upnp_http::split_url(url, to)) {
+            if (log)
+                log("description of " + url + " refused: its address cannot be used");
+            continue;
         }
-        if (log) {
-            std::string reason = last_error;
-            if (!reason.empty() && reason.back() == '\n')
-                reason.pop_back();
-            log("description of " + url + " refused: " + reason);
-        }
+        // Each candidate has its own time; none may hold the search past its limit.
+        upnp_http::Limits fetch = limits(kDescriptionReads);
+        fetch.deadline = std::min(limit, after(Clock::now(), timings.description_deadline_ms));
+        pending.push_back(
+            {url, to.host,
+             std::make_unique<upnp_http::Exchange>(
+                 to.host, to.port, upnp_wire::description_request(to.path, to.authority()), fetch,
+                 "</root>")});
     }
     close_udp();
-    return fail("Fail to find an UPNP NAT.\n", Failure::unreachable);
+    if (routers.empty())
+        return fail("Fail to find an UPNP NAT.\n", Failure::unreachable);
+    // The gateway's own first; the others in the order they became usable.
+    std::stable_partition(routers.begin(), routers.end(),
+                          [&](const IgdRouter& r) { return r.address == gateway; });
+    use_router(0);
+    return succeed(STATUS_DISCOVERED);
+}
+
+bool UpnpNat::settle(const std::string& url, const upnp_http::Exchange& fetch) {
+    describe_url = url;
+    description = fetch.text();
+    answer_problem_ = fetch.error();
+    const std::string budget = seconds(timings.description_deadline_ms);
+    std::string outcome;
+    if (!fetch.connected()) {
+        say("inner get_description error\n");
+        outcome = fetch.refused() ? "refused: nothing listens there"
+                                  : "timed out: no connection within " + budget;
+    } else if (!fetch.heard()) {
+        outcome = "timed out: no answer within " + budget;
+    } else {
+        say("get description ok xxxxxx\n");
+        if (take_description(after(Clock::now(), timings.description_deadline_ms))) {
+            routers.push_back(current_router());
+            return true;
+        }
+        outcome = "refused: " + last_error;
+        if (outcome.back() == '\n')
+            outcome.pop_back();
+    }
+    if (log)
+        log("description of " + url + " " + outcome);
+    return false;
 }
 
 bool UpnpNat::open_description(const std::string& url) {
-    return examine(url) && succeed(STATUS_DISCOVERED);
-}
-
-bool UpnpNat::examine(const std::string& url) {
+    routers.clear();
     describe_url = url;
     say("before get descripton.....\n");
+    const Clock::time_point deadline = after(Clock::now(), timings.description_deadline_ms);
     if (!get_description()) {
         say("inner get_description error\n");
         return false;
     }
     say("get description ok xxxxxx\n");
+    if (!take_description(deadline))
+        return false;
+    routers.push_back(current_router());
+    upnp_http::Url to;
+    upnp_http::split_url(url, to);
+    routers.back().address = to.host;
+    return succeed(STATUS_DISCOVERED);
+}
+
+bool UpnpNat::take_description(Clock::time_point deadline) {
+    if (!answer_problem_.empty()) {
+        close_tcp();
+        return fail("The description cannot be read: " + answer_problem_ + ".\n",
+                    Failure::bad_answer);
+    }
     if (!names_a_gateway(description)) {
         close_tcp();
         return fail("Fail to find device "
                     "\"urn:schemas-upnp-org:device:InternetGatewayDevice:1 \"\n",
                     description.empty() ? Failure::unreachable : Failure::bad_answer);
     }
-    return parse_description();
+    if (!parse_description())
+        return false;
+    prefer_connected_service(deadline);
+    return true;
+}
+
+IgdRouter UpnpNat::current_router() const {
+    IgdRouter router;
+    router.describe_url = describe_url;
+    router.description = description;
+    router.base_URL = base_URL;
+    router.service_type = service_type;
+    router.control_url = control_url;
+    router.friendly_name = friendly_name;
+    router.igd_version = igd_version;
+    return router;
+}
+
+bool UpnpNat::use_router(std::size_t index) {
+    if (index >= routers.size())
+        return false;
+    const IgdRouter& router = routers[index];
+    describe_url = router.describe_url;
+    description = router.description;
+    base_URL = router.base_URL;
+    service_type = router.service_type;
+    control_url = router.control_url;
+    friendly_name = router.friendly_name;
+    igd_version = router.igd_version;
+    return true;
 }
 
 bool UpnpNat::get_description() {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timings.description_deadline_ms);
-    std::string host;
-    uint16_t port = 0;
-    std::string path;
-    const bool split = parse_url(describe_url, host, port, path);
+    const Clock::time_point deadline = after(Clock::now(), timings.description_deadline_ms);
+    upnp_http::Url to;
+    std::string why;
+    const bool split = upnp_http::split_url(describe_url, to, &why);
     say("get_description:describe_url[%s],host[%s],port[%d],path[%s]\n", describe_url.c_str(),
-        host.c_str(), static_cast<int>(port), path.c_str());
+        to.host.c_str(), static_cast<int>(to.port), to.path.c_str());
     if (!split)
         return fail("Failed to parseURl: " + describe_url + "\n", Failure::unreachable);
     say("connect to router 1111111\n");
-    if (!connect_within(host, port, std::min(timings.connect_budget_ms, ms_until(deadline))))
+    if (!transfer(to, upnp_wire::description_request(to.path, to.authority()), kDescriptionReads,
+                  "</root>", Echo::chunks, deadline, description))
         return false;
     say("111111111111111111\n");
-    send_whole(tcp_socket, upnp_wire::description_request(path, host, port), ms_until(deadline));
-    description = receive_answer("</root>", kDescriptionReads, Echo::chunks, ms_until(deadline));
     say("response is %s\n", description.c_str());
     return succeed(status);
 }

@@ -7,8 +7,9 @@ bool UpnpNat::get_external_ip(std::string& address) {
     if (!soap_call("GetExternalIPAddress", "", 10, answer))
         return false;
     close_tcp();
-    const Failure verdict = upnp_wire::verdict_of(answer, "GetExternalIPAddress");
-    if (verdict == Failure::unreachable || verdict == Failure::refused) {
+    const Failure verdict = judge(answer, "GetExternalIPAddress");
+    if (verdict == Failure::unreachable || verdict == Failure::refused ||
+        !answer_problem_.empty()) {
         note_upnp_error(answer);
         return fail("Fail to get router internet ip.\n", verdict);
     }

@@ -56,7 +56,7 @@ bool UpnpNat::add_port_mapping(const std::string& description, const std::string
             return false;
         upnp_detail::replace_file(log_folder, "quaymap.log", answer);
         close_tcp();
-        const Failure verdict = upnp_wire::verdict_of(answer, "AddPortMapping");
+        const Failure verdict = judge(answer, "AddPortMapping");
         if (verdict == Failure::none) {
             last_lease = asked;
             return succeed(STATUS_CHANGED);
@@ -77,7 +77,7 @@ bool UpnpNat::del_port_mapping(uint16_t external_port, const std::string& protoc
                    answer))
         return false;
     close_tcp();
-    const Failure verdict = upnp_wire::verdict_of(answer, "DeletePortMapping");
+    const Failure verdict = judge(answer, "DeletePortMapping");
     if (verdict == Failure::none)
         return succeed(STATUS_CHANGED);
     note_upnp_error(answer);
@@ -93,8 +93,9 @@ bool UpnpNat::get_specific_port_mapping(uint16_t external_port, const std::strin
     if (!soap_call(action, port_arguments(external_port, protocol), kLookupReads, answer))
         return false;
     close_tcp();
-    const Failure verdict = upnp_wire::verdict_of(answer, action);
-    if (verdict == Failure::unreachable || verdict == Failure::refused) {
+    const Failure verdict = judge(answer, action);
+    if (verdict == Failure::unreachable || verdict == Failure::refused ||
+        !answer_problem_.empty()) {
         note_upnp_error(answer);
         return fail("Fail to get specific port mapping (" + protocol + "/" +
                         std::to_string(external_port) + ")\n",

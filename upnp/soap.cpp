@@ -1,8 +1,6 @@
 #include "UpnpNat.h"
-#include "socket_util.h"
+#include "http/url.h"
 #include "wire_text.h"
-
-using namespace upnp_detail;
 
 bool UpnpNat::soap_call(const std::string& action, const std::string& arguments, int max_tries,
                         std::string& answer) {
@@ -17,23 +15,28 @@ bool UpnpNat::soap_call(const std::string& action, const std::string& arguments,
 bool UpnpNat::exchange(const std::string& host, uint16_t port, const std::string& path,
                        const std::string& action, const std::string& arguments, int max_tries,
                        std::string& answer) {
+    return call({host, port, path, host.find(':') != std::string::npos}, service_type, action,
+                arguments, max_tries, answer);
+}
+
+bool UpnpNat::call(const upnp_http::Url& to, const std::string& type, const std::string& action,
+                   const std::string& arguments, int max_tries, std::string& answer,
+                   upnp_http::Clock::time_point deadline) {
     // A reason left from an earlier action must not be read as this one's.
     upnp_error_code = 0;
     upnp_error_description.clear();
-    if (!tcp_connect(host, port))
-        return false;
-    const std::string envelope = upnp_wire::soap_envelope(action, service_type, arguments);
+    const std::string envelope = upnp_wire::soap_envelope(action, type, arguments);
     const std::string request =
-        upnp_wire::soap_header(path, host, port, service_type, action, envelope.size()) + envelope;
-    send_whole(tcp_socket, request, timings.read_wait_ms * max_tries);
+        upnp_wire::soap_header(to.path, to.authority(), type, action, envelope.size()) + envelope;
     // Only AddPortMapping marks its receive loop on the console.
     const bool marked = action == "AddPortMapping";
     if (marked)
         say("aaaaaaaaaaaaaaaaaaaaaaaaaa\n");
-    answer = receive_answer("Envelope>", max_tries, marked ? Echo::marks : Echo::none);
-    if (marked)
+    const bool sent = transfer(to, request, max_tries, "Envelope>",
+                               marked ? Echo::marks : Echo::none, deadline, answer);
+    if (marked && sent)
         say("bbbbbbbbbbbbbbbb\n");
-    return true;
+    return sent;
 }
 
 void UpnpNat::note_upnp_error(const std::string& answer) {

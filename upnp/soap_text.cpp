@@ -24,13 +24,12 @@ std::string soap_envelope(const std::string& action, const std::string& service_
     return text;
 }
 
-std::string soap_header(const std::string& path, const std::string& host, unsigned port,
+std::string soap_header(const std::string& path, const std::string& authority,
                         const std::string& service_type, const std::string& action,
                         std::size_t envelope_length) {
-    return "POST " + path + " HTTP/1.1\r\nHOST: " + host + ":" + std::to_string(port) +
-           "\r\nSOAPACTION:\"" + service_type + "#" + action +
-           "\"\r\nCONTENT-TYPE: text/xml ; charset=\"utf-8\"\r\nContent-Length: " +
-           std::to_string(envelope_length) + " \r\n\r\n";
+    return "POST " + path + " HTTP/1.1\r\nHOST: " + authority + "\r\nSOAPACTION:\"" + service_type +
+           "#" + action + "\"\r\nCONTENT-TYPE: text/xml ; charset=\"utf-8\"\r\nContent-Length: " +
+           std::to_string(envelope_length) + " \r\nConnection: close\r\n\r\n";
 }
 
 bool http_status_is_200(const std::string& answer) {

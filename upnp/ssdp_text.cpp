@@ -41,15 +41,6 @@ std::size_t location_value(const std::string& answer) {
 
 } // namespace
 
-void append_received(std::string& text, const char* data, std::size_t size) {
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == '\0')
-            text += "\xEF\xBF\xBD";
-        else
-            text += data[i];
-    }
-}
-
 bool description_url_of(const std::string& answer, std::string& url) {
     std::size_t start = location_value(answer);
     if (start == std::string::npos || start >= answer.size() || answer[start] == '\r' ||
@@ -68,8 +59,8 @@ bool description_url_of(const std::string& answer, std::string& url) {
     return true;
 }
 
-std::string description_request(const std::string& path, const std::string& host, int port) {
-    return "GET " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) + "\r\n\r\n";
+std::string description_request(const std::string& path, const std::string& authority) {
+    return "GET " + path + " HTTP/1.1\r\nHost: " + authority + "\r\nConnection: close\r\n\r\n";
 }
 
 } // namespace upnp_wire

@@ -4,6 +4,7 @@
 // tests and the fuzzer reach them directly.
 
 #include "UpnpNat.h"
+#include "http/answer_reader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,20 +32,19 @@ inline constexpr char kSearchRequest2[] =
 inline constexpr char kGatewayDeviceType[] = "urn:schemas-upnp-org:device:InternetGatewayDevice:1";
 inline constexpr char kGatewayDeviceType2[] = "urn:schemas-upnp-org:device:InternetGatewayDevice:2";
 
-// Received bytes as text: each zero byte becomes U+FFFD, so that nothing after it is lost and
-// the parser, which reads up to a zero byte, still sees the whole answer.
-void append_received(std::string& text, const char* data, std::size_t size);
+using upnp_http::append_received;
 
 // The description URL of an SSDP answer: the value of its LOCATION header (name in any case);
 // an answer without one falls back to the first "http://" of the whole answer. The URL runs to
 // the first carriage return; an answer whose URL has none gives false.
 bool description_url_of(const std::string& answer, std::string& url);
 
-std::string description_request(const std::string& path, const std::string& host, int port);
+// `authority`: host and port as the Host header names them.
+std::string description_request(const std::string& path, const std::string& authority);
 
 std::string soap_envelope(const std::string& action, const std::string& service_type,
                           const std::string& arguments);
-std::string soap_header(const std::string& path, const std::string& host, unsigned port,
+std::string soap_header(const std::string& path, const std::string& authority,
                         const std::string& service_type, const std::string& action,
                         std::size_t envelope_length);
 

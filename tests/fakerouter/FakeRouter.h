@@ -1,8 +1,8 @@
 #pragma once
 
-// A scripted home router for tests on 127.0.0.1 (ephemeral ports): an SSDP responder (UDP) and
-// an HTTP server (TCP, connections one after the other), each on its own thread. The newest rule
-// whose patterns all stand in a datagram or request answers it; else a request gets HTTP 500
+// A scripted home router for tests on a loopback address (ephemeral ports): an SSDP responder (UDP)
+// and an HTTP server (TCP, connections one after the other), each on its own thread. The newest
+// rule whose patterns all stand in a datagram or request answers it; else a request gets HTTP 500
 // with UPnP error 714 NoSuchEntryInArray, a datagram nothing. All received is recorded.
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -28,12 +29,34 @@ struct Rule {
     std::size_t piece = 0;              // HTTP: when set, the answer goes in writes this long
     int gap_ms = 0;                     // HTTP: pause between two writes
     std::size_t close_after = SIZE_MAX; // HTTP: send only this many bytes, then close
+    bool keep_open = false;             // HTTP: the connection stays until the client closes it
 };
 
 // An HTTP answer: the status line, Content-Length, "Connection: close", then `body`.
 inline std::string http(const std::string& body, const std::string& status = "200 OK") {
     return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
            "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// The same answer as the router's web server may stream it: the body in chunks of seeded random
+// sizes (a few bytes up to a few hundred, so that boundaries fall inside tags and values), with
+// a chunk extension and a trailer.
+inline std::string chunked(const std::string& body, unsigned seed,
+                           const std::string& status = "200 OK") {
+    std::string text = "HTTP/1.1 " + status + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+    char size[16];
+    for (std::size_t at = 0, n; at < body.size(); at += n) {
+        seed = seed * 1103515245u + 12345u;
+        n = std::min<std::size_t>(body.size() - at, 1 + (seed >> 16) % (seed % 3 ? 9 : 300));
+        std::snprintf(size, sizeof size, seed % 5 ? "%zx" : "%zX;ext=1", n);
+        text += size + ("\r\n" + body.substr(at, n)) + "\r\n";
+    }
+    return text + "0\r\nX-Trailer: 1\r\n\r\n";
+}
+
+// An answer as HTTP/1.0 gives it: no length, the close ends it.
+inline std::string http10(const std::string& body) {
+    return "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n" + body;
 }
 
 class FakeRouter {
@@ -46,11 +69,12 @@ class FakeRouter {
   public:
     uint16_t ssdp_port = 0, http_port = 0; // set as the sockets open, before the threads start
 
-    FakeRouter()
-        : udp_(open(SOCK_DGRAM, ssdp_port)),
-          listener_(open(SOCK_STREAM, http_port)), threads_{
-                                                       std::thread(&FakeRouter::serve_ssdp, this),
-                                                       std::thread(&FakeRouter::serve_http, this)} {
+    // `address`: any of 127/8, so that several routers can stand side by side.
+    explicit FakeRouter(const std::string& address = "127.0.0.1")
+        : address_(address), udp_(open(SOCK_DGRAM, address, ssdp_port)),
+          listener_(open(SOCK_STREAM, address, http_port)),
+          threads_{std::thread(&FakeRouter::serve_ssdp, this),
+                   std::thread(&FakeRouter::serve_http, this)} {
         on_http({{},
                  http(file("fault.xml", {{"@CODE@", "714"}, {"@TEXT@", "NoSuchEntryInArray"}}),
                       "500 Internal Server Error")});
@@ -62,7 +86,7 @@ class FakeRouter {
         ::close(udp_);
     }
     std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(http_port) + path;
+        return "http://" + address_ + ":" + std::to_string(http_port) + path;
     }
     // A file of tests/data with "@PORT@" replaced by http_port and each key of `fill` by its value.
     std::string file(const std::string& name, std::map<std::string, std::string> fill = {}) const {
@@ -96,9 +120,10 @@ class FakeRouter {
     }
 
   private:
-    static int open(int type, uint16_t& port) {
+    static int open(int type, const std::string& host, uint16_t& port) {
         const int fd = ::socket(AF_INET, type, 0);
-        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        sockaddr_in address{AF_INET, 0, {}, {}};
+        ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
         socklen_t length = sizeof address;
         ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
         ::listen(fd, 64); // fails harmlessly on the UDP socket
@@ -159,10 +184,13 @@ class FakeRouter {
                 if (::send(fd, &bytes[at], std::min(piece, bytes.size() - at), MSG_NOSIGNAL) < 0)
                     break;
             }
+            while (rule.keep_open && !closing_ && (!readable(fd) || ::recv(fd, buffer, 1, 0) > 0)) {
+            }
         }
         ::close(listener_);
     }
 
+    const std::string address_;
     const int udp_, listener_;
     std::atomic<bool> closing_{false};
     mutable std::mutex mutex_;

@@ -41,6 +41,7 @@ struct Network {
         client.console = nullptr;
         client.ssdp_address = "127.0.0.1";
         client.ssdp_port = router.ssdp_port;
+        client.default_gateway = "127.0.0.1";
         client.timings = {200, 5, 400, 200, 20, 300, 400};
         const std::string n = std::to_string(igd);
         if (igd) {

@@ -1,7 +1,9 @@
 // Finding the gateway: URLs, the search, the candidates, the description and its service.
 #include "harness.h"
 
+#include <arpa/inet.h>
 #include <chrono>
+#include <unistd.h>
 
 using namespace std::string_literals;
 
@@ -15,25 +17,6 @@ class Discovery : public Client {
                                             {"@S@", kinds.substr(3)}});
     }
 };
-
-TEST(Url, SplitsHostPortAndPath) {
-    // "host port path", or empty when the URL is refused.
-    const std::pair<const char*, const char*> cases[] = {
-        {"http://192.168.1.1:5000/rootDesc.xml", "192.168.1.1 5000 /rootDesc.xml"},
-        {"http://10.0.0.1/desc.xml", "10.0.0.1 80 /desc.xml"},
-        {"http://10.0.0.1:49152abc/x", "10.0.0.1 49152 /x"},
-        {"http://10.0.0.1:70000/x", "10.0.0.1 4464 /x"}, // the low sixteen bits
-        {"http://10.0.0.1/a:b", "10.0.0.1 80 /a:b"},     // a colon in the path is no port
-        {"http://192.168.1.1:5000", ""},
-        {"192.168.1.1:80/x", ""},
-    };
-    for (const auto& [url, parts] : cases) {
-        std::string host, path;
-        uint16_t port = 0;
-        const bool ok = UpnpNat::parse_url(url, host, port, path);
-        EXPECT_EQ(ok ? host + " " + std::to_string(port) + " " + path : "", parts) << url;
-    }
-}
 
 TEST_F(Discovery, LocationInAnyCaseElseTheFirstUrl) {
     const std::string ok = "HTTP/1.1 200 OK\r\n", url = "http://10.0.0.1:5000/d.xml";
@@ -120,4 +103,83 @@ TEST_F(Discovery, ServiceOfEitherVersionIsSelected) {
         EXPECT_EQ(nat.failure, ok ? Failure::none : Failure::bad_answer);
         EXPECT_EQ(nat.control_url, "http://192.168.1.1:5000/ctl/IPConn"); // or kept
     }
+}
+
+TEST_F(Discovery, EveryAnswerIsHeardAndTheGatewaysOwnRouterWins) {
+    // A server that takes the connection and never answers: its fetch outlasts the window.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof at;
+    ::bind(silent, reinterpret_cast<sockaddr*>(&at), size);
+    ::listen(silent, 8);
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&at), &size);
+    const std::string dead = "http://127.0.0.1:" + std::to_string(ntohs(at.sin_port)) + "/d.xml";
+    const auto answer = [this](const std::string& url) {
+        return router.file("ssdp-answer.txt", {{"@LOCATION@", url}});
+    };
+    std::vector<std::string> logged;
+    nat.log = [&logged](const std::string& text) { logged.push_back(text); };
+    router.on_ssdp({{"InternetGatewayDevice:1"}, answer(dead)});
+    EXPECT_FALSE(nat.discovery());
+    EXPECT_EQ(logged, std::vector<std::string>{"description of " + dead +
+                                               " timed out: no answer within 1 s"});
+    router.on_ssdp({{"InternetGatewayDevice:2"}, answer(router.url("/rootDesc.xml"))});
+    router.on_http({{"GET /rootDesc.xml"}, http(description())});
+    ASSERT_TRUE(nat.discovery());
+    EXPECT_EQ(nat.control_url, router.url("/ctl/IPConn"));
+    ::close(silent);
+
+    // Two routers, the default gateway's slower to describe itself: it wins all the same; with
+    // the gateway elsewhere, the first usable one does. Both are kept.
+    fakerouter::FakeRouter gateway("127.0.0.2");
+    const std::string v1 = gateway.file(
+        "rootDesc.xml", {{"@1@", "1"}, {"@2@", "1"}, {"@3@", "1"}, {"@S@", "WANIPConnection:1"}});
+    gateway.on_http({{"GET /rootDesc.xml"}, http(v1), 400, 20});
+    router.on_ssdp({{"InternetGatewayDevice:1"}, answer(gateway.url("/rootDesc.xml"))});
+    for (const std::string address : {"127.0.0.2", "10.9.9.9"}) {
+        nat.default_gateway = address;
+        ASSERT_TRUE(nat.discovery());
+        ASSERT_EQ(nat.routers.size(), 2u) << address;
+        const bool own = address == "127.0.0.2";
+        EXPECT_EQ(nat.routers[0].address, own ? "127.0.0.2" : "127.0.0.1");
+        EXPECT_EQ(nat.control_url, (own ? gateway : router).url("/ctl/IPConn"));
+        EXPECT_EQ(nat.igd_version, own ? 1 : 2);
+    }
+    ASSERT_TRUE(nat.use_router(1));
+    EXPECT_EQ(nat.control_url + " " + std::to_string(nat.igd_version),
+              gateway.url("/ctl/IPConn") + " 1");
+    EXPECT_FALSE(nat.use_router(2));
+}
+
+TEST_F(Discovery, EveryWanDeviceIsSearchedAndTheConnectedServiceTaken) {
+    const auto status = [this](const std::string& path, const std::string& state) {
+        on("GetStatusInfo",
+           reply("GetStatusInfo", "<NewConnectionStatus>" + state + "</NewConnectionStatus>"),
+           {"POST " + path});
+    };
+    // The PPP service (first in the description, in a WAN device of its own) and the IP one:
+    // which is connected, and what is taken. Relative control URLs resolve against the
+    // description's own URL.
+    const std::tuple<const char*, const char*, std::string, const char*> cases[] = {
+        {"Disconnected", "Connected", SERVICE_WANIP, "/desc/ctl/IPConn"},
+        {"Connected", "Disconnected", SERVICE_WANPPP, "/desc/ctl/PPPConn"},
+        {"Disconnected", "Disconnected", SERVICE_WANIP, "/desc/ctl/IPConn"},
+    };
+    const auto describe = [this](const std::string& ppp, const std::string& ip) {
+        router.on_http({{"GET /desc/root.xml"},
+                        http(router.file("rootDesc-two-wan.xml", {{"@PPP@", ppp}, {"@IP@", ip}}))});
+    };
+    describe("ctl/PPPConn", "./ctl/x/../IPConn");
+    for (const auto& [ppp, ip, type, path] : cases) {
+        status("/desc/ctl/PPPConn", ppp);
+        status("/desc/ctl/IPConn", ip);
+        ASSERT_TRUE(nat.open_description(router.url("/desc/root.xml")));
+        EXPECT_EQ(nat.service_type + " " + nat.control_url, type + " " + router.url(path));
+    }
+    // A control address that cannot be used makes the description unusable, and says why.
+    describe("https://10.0.0.1/c", "http://router.local:5000/c");
+    EXPECT_FALSE(nat.open_description(router.url("/desc/root.xml")));
+    EXPECT_EQ(nat.failure, Failure::bad_answer);
+    EXPECT_EQ(nat.last_error, "the router's description names a control address QuayMap cannot "
+                              "use: http://router.local:5000/c (its host is no numeric address)\n");
 }

@@ -28,6 +28,7 @@ class Client : public ::testing::Test {
         nat.console = nullptr;
         nat.ssdp_address = "127.0.0.1";
         nat.ssdp_port = router.ssdp_port;
+        nat.default_gateway = "127.0.0.1";
         nat.timings = UpnpTimings{200, 5, 2000, 200, 40, 300, 500};
         nat.init(3);
         nat.service_type = SERVICE_WANIP;

@@ -1,6 +1,8 @@
 // Feeds any bytes, received as the client receives them, to everything that reads a router's
 // answers. No input may crash, hang or leave the client in a state it could not otherwise reach.
 #include "UpnpNat.h"
+#include "http/answer_reader.h"
+#include "http/url.h"
 #include "wire_text.h"
 
 #include <algorithm>
@@ -55,5 +57,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(url.find_first_of("\r\n") == std::string::npos);
     uint16_t port = 0;
     check(!UpnpNat::parse_url(text, host, port, path) || path[0] == '/');
+    check(!upnp_http::resolve("http://192.168.1.1:5000/a/b.xml", text).empty() || text.empty());
+
+    // The framing, fed in pieces whose size the first byte sets: whole answers stay within the
+    // cap, and a bad one always says why.
+    upnp_http::AnswerReader reader(1024);
+    const std::size_t piece = size > 0 ? 1 + data[0] % 16 : 1;
+    for (std::size_t at = 0; at < size; at += piece)
+        reader.feed(bytes + at, std::min(piece, size - at));
+    reader.close();
+    const bool whole = reader.state() == upnp_http::AnswerReader::State::complete;
+    check(whole ? reader.body().size() <= 1024 && reader.status() >= 200 && reader.error().empty()
+                : reader.state() == upnp_http::AnswerReader::State::bad && !reader.error().empty());
     return 0;
 }
