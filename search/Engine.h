@@ -13,6 +13,13 @@ namespace quaymap {
 
 enum class RouterKind { none, igd1, igd2, natpmp };
 
+// One router a search found.
+struct RouterChoice {
+    RouterKind kind = RouterKind::none;
+    std::string name;
+    std::string address;
+};
+
 // What a search found.
 struct SearchOutcome {
     RouterKind kind = RouterKind::none;
@@ -21,10 +28,14 @@ struct SearchOutcome {
     std::string lan_address;    // this computer's address on the router's network
     std::string public_address; // empty when the router did not tell
     std::string reason;         // why no router was found
+    // Every router found, the one commands act on first; more than one only where several
+    // IGDs answered (the default gateway's is chosen).
+    std::vector<RouterChoice> routers;
 };
 
 struct SearchOptions {
     std::string description_url;     // a known description URL skips SSDP and NAT-PMP
+    std::string router_address;      // the router at this address is chosen; none: no router
     bool read_public_address = true; // one exchange a listing alone does not need
 };
 
@@ -62,6 +73,12 @@ class Engine {
     virtual ~Engine() = default;
     // Finds the router; commands act on the router of the latest search.
     virtual SearchOutcome search(const SearchOptions& options) = 0;
+    // Commands act on routers[index] of the latest search from now on; its outcome as a search
+    // would give it (kind none when there is no such router).
+    virtual SearchOutcome choose(std::size_t index) {
+        (void)index;
+        return {};
+    }
     // Reads the router's mappings; each row goes to `row` as soon as it is read.
     virtual CommandResult list(const RowSink& row) = 0;
     virtual CommandResult add(const AddRequest& request) = 0;

@@ -24,6 +24,7 @@ class RouterEngine : public Engine {
     NatPmpClient& natpmp() { return natpmp_; }
 
     SearchOutcome search(const SearchOptions& options) override;
+    SearchOutcome choose(std::size_t index) override;
     CommandResult list(const RowSink& row) override;
     CommandResult add(const AddRequest& request) override;
     CommandResult remove(const MappingRecord& row) override;
@@ -35,6 +36,9 @@ class RouterEngine : public Engine {
     void start_natpmp_probe();
     int finish_natpmp_probe(bool wanted);
     bool find_igd(const SearchOptions& options);
+    // The outcome of the IGD the UPnP client now acts on; its public address read when asked.
+    SearchOutcome igd_outcome(bool read_public_address);
+    void settle(const SearchOutcome& outcome);
 
     CommandResult add_upnp(const AddRequest& request, const std::string& client);
     CommandResult add_natpmp(const AddRequest& request);

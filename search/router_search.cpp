@@ -72,9 +72,54 @@ int RouterEngine::finish_natpmp_probe(bool wanted) {
 bool RouterEngine::find_igd(const SearchOptions& options) {
     std::lock_guard<std::mutex> lock(upnp_mutex_);
     upnp_.init(kConnectTries);
-    if (options.description_url.empty())
-        return upnp_.discovery();
-    return upnp_.open_description(options.description_url);
+    if (!options.description_url.empty())
+        return upnp_.open_description(options.description_url);
+    if (!upnp_.discovery())
+        return false;
+    if (options.router_address.empty())
+        return true;
+    for (std::size_t i = 0; i < upnp_.routers.size(); ++i)
+        if (upnp_.routers[i].address == options.router_address)
+            return upnp_.use_router(i);
+    return false;
+}
+
+SearchOutcome RouterEngine::igd_outcome(bool read_public_address) {
+    std::lock_guard<std::mutex> lock(upnp_mutex_);
+    SearchOutcome outcome;
+    outcome.kind = upnp_.igd_version == 2 ? RouterKind::igd2 : RouterKind::igd1;
+    outcome.name = upnp_.friendly_name;
+    uint16_t port = 0;
+    std::string path;
+    UpnpNat::parse_url(upnp_.control_url, outcome.address, port, path);
+    for (const IgdRouter& router : upnp_.routers)
+        outcome.routers.push_back(
+            {router.igd_version == 2 ? RouterKind::igd2 : RouterKind::igd1, router.friendly_name,
+             router.address});
+    std::string address;
+    if (read_public_address && upnp_.get_external_ip(address))
+        outcome.public_address = address;
+    return outcome;
+}
+
+void RouterEngine::settle(const SearchOutcome& outcome) {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    kind_ = outcome.kind;
+    router_ = outcome.address;
+    lan_address_ = outcome.lan_address;
+}
+
+SearchOutcome RouterEngine::choose(std::size_t index) {
+    {
+        std::lock_guard<std::mutex> lock(upnp_mutex_);
+        if (kind() == RouterKind::natpmp || kind() == RouterKind::none ||
+            !upnp_.use_router(index))
+            return {};
+    }
+    SearchOutcome outcome = igd_outcome(true);
+    outcome.lan_address = local_address_towards(outcome.address);
+    settle(outcome);
+    return outcome;
 }
 
 SearchOutcome RouterEngine::search(const SearchOptions& options) {
@@ -93,22 +138,18 @@ SearchOutcome RouterEngine::search(const SearchOptions& options) {
     const int natpmp = finish_natpmp_probe(!igd);
 
     SearchOutcome outcome;
+    const std::string& wanted = options.router_address;
     if (igd) {
-        std::lock_guard<std::mutex> lock(upnp_mutex_);
-        outcome.kind = upnp_.igd_version == 2 ? RouterKind::igd2 : RouterKind::igd1;
-        outcome.name = upnp_.friendly_name;
-        uint16_t port = 0;
-        std::string path;
-        UpnpNat::parse_url(upnp_.control_url, outcome.address, port, path);
-        std::string address;
-        if (options.read_public_address && upnp_.get_external_ip(address))
-            outcome.public_address = address;
-    } else if (ask_natpmp && natpmp == 0) {
+        outcome = igd_outcome(options.read_public_address);
+    } else if (ask_natpmp && natpmp == 0 && (wanted.empty() || wanted == natpmp_.gateway())) {
         std::lock_guard<std::mutex> lock(natpmp_mutex_);
         outcome.kind = RouterKind::natpmp;
         outcome.name = kAirPortName;
         outcome.address = natpmp_.gateway();
         outcome.public_address = probe_address_;
+        outcome.routers.push_back({outcome.kind, outcome.name, outcome.address});
+    } else if (!wanted.empty()) {
+        outcome.reason = "No router answered at " + wanted + ".";
     } else if (ask_natpmp) {
         outcome.reason = "No router answered: no UPnP Internet Gateway Device (SSDP) and no "
                          "NAT-PMP gateway.";
@@ -120,12 +161,7 @@ SearchOutcome RouterEngine::search(const SearchOptions& options) {
         outcome.reason = "No usable router description at " + options.description_url + ": " + why;
     }
     outcome.lan_address = local_address_towards(outcome.address);
-    {
-        std::lock_guard<std::mutex> lock(state_mutex_);
-        kind_ = outcome.kind;
-        router_ = outcome.address;
-        lan_address_ = outcome.lan_address;
-    }
+    settle(outcome);
     if (outcome.kind == RouterKind::natpmp)
         quaymap_log("search result: natpmp %s", outcome.address.c_str());
     else if (outcome.kind != RouterKind::none)

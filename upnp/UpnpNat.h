@@ -193,6 +193,7 @@ class UpnpNat {
     bool parse_mapping_info();
 
   private:
+    friend class SsdpSearch;
     enum class Echo { none, chunks, marks };
     struct WanService {
         std::string type;

@@ -10,7 +10,9 @@ struct UpnpTimings {
     int ssdp_repeat_ms = 1000;          // the search burst goes out again after this
     int ssdp_window_ms = 4500;          // answers are awaited this long after the first burst
     int description_deadline_ms = 5000; // the whole description fetch of one candidate
-    int ssdp_choice_ms = 1000;  // with an IGD in hand that is not the default gateway's, the
-                                // gateway's own is awaited this long
+    // With an IGD in hand that is not the default gateway's, the gateway's own is awaited this
+    // long; with the gateway's own in hand, descriptions already on their way get this long.
+    int ssdp_choice_ms = 1000;
+    int ssdp_others_ms = 100;
     int search_limit_ms = 5800; // the whole discovery, descriptions included
 };

@@ -46,122 +46,191 @@ struct Candidate {
 
 } // namespace
 
-bool UpnpNat::discovery() {
-    close_udp();
-    routers.clear();
-    udp_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(ssdp_port);
-    const bool addressed =
-        udp_socket >= 0 && ::inet_pton(AF_INET, ssdp_address.c_str(), &destination.sin_addr) == 1;
-    if (udp_socket >= 0) {
-        const int on = 1;
-        ::setsockopt(udp_socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    }
-    // A version 2 gateway need not answer a search for version 1, nor the other way round.
-    const auto send_burst = [&] {
-        if (!addressed)
-            return;
-        for (const std::string text : {upnp_wire::kSearchRequest, upnp_wire::kSearchRequest2})
-            ::sendto(udp_socket, text.data(), text.size(), 0,
-                     reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
-    };
-    send_burst();
-    say("22222222 find router\n");
-    const std::string gateway =
-        default_gateway.empty() ? upnp_detail::system_default_gateway() : default_gateway;
+// One discovery: the search bursts, the answers heard, their descriptions on their way side by
+// side, and when to decide.
+class SsdpSearch {
+  public:
+    explicit SsdpSearch(UpnpNat& nat);
+    // True when a usable router is in `routers`.
+    bool run();
+    const std::string& gateway() const { return gateway_; }
 
-    // A datagram lost on the way gets one more chance with the repeated burst.
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point repeat_at = after(start, timings.ssdp_repeat_ms);
-    const Clock::time_point end = after(start, timings.ssdp_window_ms);
-    const Clock::time_point limit = after(start, timings.search_limit_ms);
-    Clock::time_point choose_by = Clock::time_point::max();
-    bool repeated = false, gateway_found = false;
-    std::vector<std::string> seen;
-    std::vector<Candidate> pending;
-    std::vector<char> buffer(kDatagramSize);
+  private:
+    void send_burst();
+    bool listening(Clock::time_point now) const;
+    bool over(Clock::time_point now) const;
+    Clock::time_point wake(Clock::time_point now) const;
+    void step_candidates(const std::vector<pollfd>& waits);
+    bool waiting_answer() const;
+    void hear();
+
+    UpnpNat& nat_;
+    const UpnpTimings& t_;
+    sockaddr_in destination_{};
+    bool addressed_ = false;
+    std::string gateway_;
+    const Clock::time_point start_ = Clock::now();
+    Clock::time_point choose_by_ = Clock::time_point::max();
+    Clock::time_point others_by_ = Clock::time_point::max();
+    bool repeated_ = false, gateway_found_ = false;
+    std::vector<std::string> seen_;
+    std::vector<Candidate> pending_;
+    std::vector<char> buffer_ = std::vector<char>(kDatagramSize);
+};
+
+SsdpSearch::SsdpSearch(UpnpNat& nat) : nat_(nat), t_(nat.timings) {
+    nat_.udp_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    destination_.sin_family = AF_INET;
+    destination_.sin_port = htons(nat_.ssdp_port);
+    addressed_ = nat_.udp_socket >= 0 &&
+                 ::inet_pton(AF_INET, nat_.ssdp_address.c_str(), &destination_.sin_addr) == 1;
+    if (nat_.udp_socket >= 0) {
+        const int on = 1;
+        ::setsockopt(nat_.udp_socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    }
+    gateway_ =
+        nat_.default_gateway.empty() ? upnp_detail::system_default_gateway() : nat_.default_gateway;
+}
+
+// A version 2 gateway need not answer a search for version 1, nor the other way round.
+void SsdpSearch::send_burst() {
+    if (!addressed_)
+        return;
+    for (const std::string text : {upnp_wire::kSearchRequest, upnp_wire::kSearchRequest2})
+        ::sendto(nat_.udp_socket, text.data(), text.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&destination_), sizeof destination_);
+}
+
+bool SsdpSearch::run() {
+    send_burst();
+    nat_.say("22222222 find router\n");
     std::vector<pollfd> waits;
     for (;;) {
         const Clock::time_point now = Clock::now();
-        if (!repeated && now >= repeat_at) {
+        // A datagram lost on the way gets one more chance with the repeated burst.
+        if (!repeated_ && now >= after(start_, t_.ssdp_repeat_ms)) {
             send_burst();
-            repeated = true;
+            repeated_ = true;
         }
-        const bool listening = udp_socket >= 0 && now < end && seen.size() < kMaxCandidates;
-        // The default gateway's own IGD is the router that connects this computer: another one
-        // waits for it a little, and for a description of it that is still on its way.
-        const bool gateway_pending = std::any_of(
-            pending.begin(), pending.end(), [&](const Candidate& c) { return c.host == gateway; });
-        if (gateway_found || now >= limit || (!listening && pending.empty()) ||
-            (!routers.empty() && now >= choose_by && !gateway_pending))
-            break;
-
-        Clock::time_point wake = std::min(limit, choose_by);
-        if (listening)
-            wake = std::min(wake, repeated ? end : std::min(end, repeat_at));
-        waits.assign(1, pollfd{listening ? udp_socket : -1, POLLIN, 0});
-        for (const Candidate& c : pending) {
-            waits.push_back(pollfd{c.fetch->fd(), c.fetch->events(), 0});
-            wake = std::min(wake, c.fetch->wake_at());
-        }
-        if (::poll(waits.data(), waits.size(), ms_until(wake)) < 0)
-            std::fill(waits.begin(), waits.end(), pollfd{-1, 0, 0});
-
-        for (std::size_t i = 0; i < pending.size(); ++i)
-            pending[i].fetch->step(waits[i + 1].revents);
-        for (auto c = pending.begin(); c != pending.end();) {
-            if (!c->fetch->done()) {
-                ++c;
+        if (over(now)) {
+            // Answers that came with the gateway's own are still heard, and get their moment.
+            if (gateway_found_ && pending_.empty() && now < others_by_ && waiting_answer()) {
+                hear();
                 continue;
             }
-            if (settle(c->url, *c->fetch)) {
-                routers.back().address = c->host;
-                gateway_found = c->host == gateway;
-                if (choose_by == Clock::time_point::max())
-                    choose_by = after(Clock::now(), timings.ssdp_choice_ms);
-            }
-            c = pending.erase(c);
+            break;
         }
-
-        if (!(waits[0].revents & POLLIN))
-            continue;
-        const ssize_t n = ::recvfrom(udp_socket, buffer.data(), kDatagramSize, 0, nullptr, nullptr);
-        say("recvfrom ret is %d\n", static_cast<int>(n));
-        if (n < 0)
-            continue;
-        std::string answer;
-        upnp_wire::append_received(answer, buffer.data(), static_cast<std::size_t>(n));
-        say("discovery:%s\n", answer.c_str());
-        std::string url;
-        if (answer.find("200 OK") == std::string::npos ||
-            !upnp_wire::description_url_of(answer, url) ||
-            std::find(seen.begin(), seen.end(), url) != seen.end())
-            continue;
-        seen.push_back(url);
-        upnp_http::Url to;
-        say("before get descripton.....\n");
-        if (!upnp_http::split_url(url, to)) {
-            if (log)
-                log("description of " + url + " refused: its address cannot be used");
-            continue;
-        }
-        // Each candidate has its own time; none may hold the search past its limit.
-        upnp_http::Limits fetch = limits(kDescriptionReads);
-        fetch.deadline = std::min(limit, after(Clock::now(), timings.description_deadline_ms));
-        pending.push_back(
-            {url, to.host,
-             std::make_unique<upnp_http::Exchange>(
-                 to.host, to.port, upnp_wire::description_request(to.path, to.authority()), fetch,
-                 "</root>")});
+        waits.assign(1, pollfd{listening(now) ? nat_.udp_socket : -1, POLLIN, 0});
+        for (const Candidate& c : pending_)
+            waits.push_back(pollfd{c.fetch->fd(), c.fetch->events(), 0});
+        if (::poll(waits.data(), waits.size(), ms_until(wake(now))) < 0)
+            std::fill(waits.begin(), waits.end(), pollfd{-1, 0, 0});
+        step_candidates(waits);
+        if (waits[0].revents & POLLIN)
+            hear();
     }
+    return !nat_.routers.empty();
+}
+
+bool SsdpSearch::listening(Clock::time_point now) const {
+    return nat_.udp_socket >= 0 && now < after(start_, t_.ssdp_window_ms) &&
+           seen_.size() < kMaxCandidates;
+}
+
+bool SsdpSearch::over(Clock::time_point now) const {
+    if (now >= after(start_, t_.search_limit_ms))
+        return true;
+    if (gateway_found_)
+        return pending_.empty() || now >= others_by_;
+    // The default gateway's own IGD is the router that connects this computer: another one waits
+    // for it a little, and for a description of it that is still on its way.
+    const bool gateway_pending = std::any_of(
+        pending_.begin(), pending_.end(), [&](const Candidate& c) { return c.host == gateway_; });
+    if (!nat_.routers.empty() && now >= choose_by_ && !gateway_pending)
+        return true;
+    return !listening(now) && pending_.empty();
+}
+
+Clock::time_point SsdpSearch::wake(Clock::time_point now) const {
+    Clock::time_point wake = std::min({after(start_, t_.search_limit_ms), choose_by_, others_by_});
+    if (listening(now)) {
+        const Clock::time_point end = after(start_, t_.ssdp_window_ms);
+        wake = std::min(wake, repeated_ ? end : std::min(end, after(start_, t_.ssdp_repeat_ms)));
+    }
+    for (const Candidate& c : pending_)
+        wake = std::min(wake, c.fetch->wake_at());
+    return wake;
+}
+
+void SsdpSearch::step_candidates(const std::vector<pollfd>& waits) {
+    for (std::size_t i = 0; i < pending_.size(); ++i)
+        pending_[i].fetch->step(waits[i + 1].revents);
+    for (auto c = pending_.begin(); c != pending_.end();) {
+        if (!c->fetch->done()) {
+            ++c;
+            continue;
+        }
+        if (nat_.settle(c->url, *c->fetch)) {
+            nat_.routers.back().address = c->host;
+            if (c->host == gateway_ && !gateway_found_) {
+                gateway_found_ = true;
+                others_by_ = after(Clock::now(), t_.ssdp_others_ms);
+            }
+            if (choose_by_ == Clock::time_point::max())
+                choose_by_ = after(Clock::now(), t_.ssdp_choice_ms);
+        }
+        c = pending_.erase(c);
+    }
+}
+
+bool SsdpSearch::waiting_answer() const {
+    pollfd p{nat_.udp_socket, POLLIN, 0};
+    return seen_.size() < kMaxCandidates && ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+
+void SsdpSearch::hear() {
+    const ssize_t n =
+        ::recvfrom(nat_.udp_socket, buffer_.data(), buffer_.size(), 0, nullptr, nullptr);
+    nat_.say("recvfrom ret is %d\n", static_cast<int>(n));
+    if (n < 0)
+        return;
+    std::string answer;
+    upnp_wire::append_received(answer, buffer_.data(), static_cast<std::size_t>(n));
+    nat_.say("discovery:%s\n", answer.c_str());
+    std::string url;
+    if (answer.find("200 OK") == std::string::npos || !upnp_wire::description_url_of(answer, url) ||
+        std::find(seen_.begin(), seen_.end(), url) != seen_.end())
+        return;
+    seen_.push_back(url);
+    upnp_http::Url to;
+    nat_.say("before get descripton.....\n");
+    if (!upnp_http::split_url(url, to)) {
+        if (nat_.log)
+            nat_.log("description of " + url + " refused: its address cannot be used");
+        return;
+    }
+    // Each candidate has its own time; none may hold the search past its limit.
+    upnp_http::Limits limits = nat_.limits(kDescriptionReads);
+    limits.deadline = std::min(after(start_, t_.search_limit_ms),
+                               after(Clock::now(), t_.description_deadline_ms));
+    pending_.push_back(
+        {url, to.host,
+         std::make_unique<upnp_http::Exchange>(
+             to.host, to.port, upnp_wire::description_request(to.path, to.authority()), limits,
+             "</root>")});
+}
+
+bool UpnpNat::discovery() {
     close_udp();
-    if (routers.empty())
+    routers.clear();
+    SsdpSearch search(*this);
+    const bool found = search.run();
+    close_udp();
+    if (!found)
         return fail("Fail to find an UPNP NAT.\n", Failure::unreachable);
     // The gateway's own first; the others in the order they became usable.
     std::stable_partition(routers.begin(), routers.end(),
-                          [&](const IgdRouter& r) { return r.address == gateway; });
+                          [&](const IgdRouter& r) { return r.address == search.gateway(); });
     use_router(0);
     return succeed(STATUS_DISCOVERED);
 }

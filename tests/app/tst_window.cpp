@@ -57,7 +57,7 @@ struct Window : Engine {
     int allowed = -1;
     std::map<std::string, std::vector<std::string>> made; // what each kind of call asked for
 
-    SearchOutcome outcome{RouterKind::igd1, "Harbour Router", "", "192.168.1.20", "", ""};
+    SearchOutcome outcome{RouterKind::igd1, "Harbour Router", "", "192.168.1.20", "", "", {}};
     std::vector<MappingRecord> listing;
     std::map<std::string, CommandResult> results; // by call: "add", "list", ...
     Interface ui;

@@ -50,7 +50,7 @@ TEST(CommandLine, RefusesWhatCannotBeRightBeforeAnythingIsSent) {
 TEST(CommandLine, JsonTextsAreEscapedAndRowsKeepTheRoutersOddValues) {
     EXPECT_EQ(json_string("R&D \"lab\"\\\n\x01\x1f"),
               "\"R&D \\\"lab\\\"\\\\\\u000a\\u0001\\u001f\"");
-    const quaymap::SearchOutcome router{quaymap::RouterKind::igd2, "", "", "", "", ""};
+    const quaymap::SearchOutcome router{quaymap::RouterKind::igd2, "", "", "", "", "", {}};
     const std::string json =
         list_json(router, {{"web", "TCP", "99999", "10.0.0.2", "", "abc"}}, {});
     for (const char* part :

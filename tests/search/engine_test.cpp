@@ -113,6 +113,37 @@ TEST(Search, SettlesOnOneRouterAndLogsOneOutcome) {
     }
 }
 
+TEST(Search, SeveralRoutersAreKeptAndCommandsGoToTheChosenOne) {
+    Network net(1);
+    fakerouter::FakeRouter second("127.0.0.2");
+    second.on_http(
+        {{"GET /rootDesc.xml"},
+         http(second.file(
+             "rootDesc.xml",
+             {{"@1@", "2"}, {"@2@", "2"}, {"@3@", "2"}, {"@S@", "WANIPConnection:2"}}))});
+    net.router.on_ssdp(
+        {{"InternetGatewayDevice:2"},
+         net.router.file("ssdp-answer.txt", {{"@LOCATION@", second.url("/rootDesc.xml")}})});
+    const auto where = [](const SearchOutcome& found) {
+        std::string text = found.address + " " + kind_name(found.kind) + ":";
+        for (const RouterChoice& router : found.routers)
+            text += " " + router.address;
+        return text;
+    };
+    // The default gateway's (127.0.0.1) unless an address is asked for.
+    EXPECT_EQ(where(net.engine->search({})), "127.0.0.1 upnp igd1: 127.0.0.1 127.0.0.2");
+    EXPECT_EQ(where(net.engine->search({"", "127.0.0.2"})),
+              "127.0.0.2 upnp igd2: 127.0.0.1 127.0.0.2");
+    EXPECT_EQ(net.engine->remove({"", "TCP", "8080", "", "8080", ""}).verdict, Verdict::refused);
+    EXPECT_TRUE(has(second.requests().back(), "#DeletePortMapping\""));
+    EXPECT_EQ(where(net.engine->choose(0)), "127.0.0.1 upnp igd1: 127.0.0.1 127.0.0.2");
+    EXPECT_EQ(net.engine->choose(0).public_address, "198.51.100.9");
+    EXPECT_EQ(net.engine->choose(2).kind, RouterKind::none);
+    const SearchOutcome nowhere = net.engine->search({"", "10.1.1.1"});
+    EXPECT_EQ(nowhere.kind, RouterKind::none);
+    EXPECT_EQ(nowhere.reason, "No router answered at 10.1.1.1.");
+}
+
 TEST(Commands, RefusalsNameTheirReasonInWords) {
     Network net(1);
     ASSERT_EQ(net.engine->search({}).kind, RouterKind::igd1);
