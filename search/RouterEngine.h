@@ -5,6 +5,7 @@
 #include "NatPmpClient.h"
 #include "UpnpNat.h"
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +23,10 @@ class RouterEngine : public Engine {
     // The two clients, for their settings (where the search goes, time limits) before a search.
     UpnpNat& upnp() { return upnp_; }
     NatPmpClient& natpmp() { return natpmp_; }
+
+    // Asked between the exchanges of one command (an add and its lookup): once it answers true,
+    // no further exchange starts and the command ends with what it has.
+    void set_stop_check(std::function<bool()> check) { stop_check_ = std::move(check); }
 
     SearchOutcome search(const SearchOptions& options) override;
     SearchOutcome choose(std::size_t index) override;
@@ -51,8 +56,11 @@ class RouterEngine : public Engine {
     std::string router_address() const;
     std::string lan_address() const;
 
+    bool stopping() const { return stop_check_ && stop_check_(); }
+
     UpnpNat& upnp_;
     NatPmpClient natpmp_;
+    std::function<bool()> stop_check_;
     // One lock per client, taken for each exchange (or each step of a listing), never for a
     // whole search or a whole table: a command waits at most one exchange.
     std::mutex upnp_mutex_;

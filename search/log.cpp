@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "router_text.h"
+
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -65,6 +67,11 @@ void quaymap_log(const char* format, ...) {
         text.assign(buffer.data(), static_cast<std::size_t>(length));
     }
     va_end(again);
+    // A line ends where the log puts its line feed; what it holds from a router or the network
+    // (a name, a URL) cannot break it or reach the terminal as a control.
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    text = quaymap::one_line(text);
 
     // One lock keeps lines from two threads whole and in the order they were logged.
     std::lock_guard<std::mutex> lock(log_mutex());

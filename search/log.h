@@ -5,7 +5,8 @@
 #include <functional>
 #include <string>
 
-// Writes one line made from a printf-style format. The text needs no final line feed.
+// Writes one line made from a printf-style format. The text needs no final line feed; line
+// breaks and control characters in it are written as spaces, invalid UTF-8 as U+FFFD.
 void quaymap_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Also hands every logged text (without time stamp) to the given observer; an empty observer

@@ -176,13 +176,20 @@ CommandResult RouterEngine::add_upnp(const AddRequest& request, const std::strin
         // Routers shorten leases without saying so (a permanent one often becomes a week): the
         // row shows the lease the router now keeps.
         MappingRecord kept;
-        if (upnp_.get_specific_port_mapping(request.external_port, request.protocol, kept) &&
+        if (!stopping() &&
+            upnp_.get_specific_port_mapping(request.external_port, request.protocol, kept) &&
             !kept.lease_duration.empty())
             result.row.lease_duration = kept.lease_duration;
         return result;
     }
     if (upnp_.failure != UpnpNat::Failure::refused || upnp_.upnp_error_code != 718)
         return upnp_failure("add the mapping", port_protocol, nullptr, client);
+    if (stopping()) {
+        // Who holds the port is not asked once a stop is pending: a plain refusal.
+        CommandResult result = upnp_failure("add the mapping", port_protocol, nullptr, client);
+        result.message = refusal_text("add the mapping", 0, "", port_protocol, nullptr, client);
+        return result;
+    }
     // A conflict: say who holds the port, or that the router keeps other computers' ports to
     // themselves when nobody does.
     const int code = upnp_.upnp_error_code;

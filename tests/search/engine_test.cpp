@@ -5,6 +5,7 @@
 #include "RouterEngine.h"
 #include "explain.h"
 #include "log.h"
+#include "router_text.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,8 @@ struct Network {
     std::unique_ptr<RouterEngine> engine;
     std::vector<std::string> results; // the "search result:" lines logged
 
-    explicit Network(int igd, NatPmp gateway = nothing, std::string service = "") {
+    explicit Network(int igd, NatPmp gateway = nothing, std::string service = "",
+                     const std::string& name = "Test Router") {
         set_log_echo(false);
         set_log_observer([this](const std::string& line) {
             if (line.rfind("search result:", 0) == 0)
@@ -48,10 +50,9 @@ struct Network {
             const std::string location = router.url("/rootDesc.xml");
             router.on_ssdp({{}, router.file("ssdp-answer.txt", {{"@LOCATION@", location}})});
             service = service.empty() ? "WANIPConnection:" + n : service;
-            router.on_http(
-                {{"GET /rootDesc.xml"},
-                 http(router.file("rootDesc.xml",
-                                  {{"@1@", n}, {"@2@", n}, {"@3@", n}, {"@S@", service}}))});
+            const std::map<std::string, std::string> fill{
+                {"@1@", n}, {"@2@", n}, {"@3@", n}, {"@S@", service}, {"Test Router", name}};
+            router.on_http({{"GET /rootDesc.xml"}, http(router.file("rootDesc.xml", fill))});
             answer("GetExternalIPAddress",
                    "<NewExternalIPAddress>198.51.100.9</NewExternalIPAddress>");
         }
@@ -165,7 +166,7 @@ TEST(Commands, RefusalsNameTheirReasonInWords) {
     }
 }
 
-TEST(Commands, AddReportsTheLeaseTheRouterKeeps) {
+TEST(Commands, AddReportsTheLeaseTheRouterKeepsUnlessAStopIsPending) {
     Network net(2);
     net.engine->search({});
     net.answer("AddPortMapping", "");
@@ -175,6 +176,13 @@ TEST(Commands, AddReportsTheLeaseTheRouterKeeps) {
     ASSERT_TRUE(added.ok()) << added.message;
     EXPECT_EQ(added.row, (MappingRecord{"web", "UDP", "8080", "127.0.0.1", "80", "604800"}));
     EXPECT_EQ(added.row.lease_duration, "604800");
+    // Once a stop is pending the add goes, but no lookup after it (nor of a 718's holder).
+    net.engine->set_stop_check([] { return true; });
+    const std::size_t before = net.router.requests().size();
+    EXPECT_EQ(net.engine->add({"web", 8080, 80, "udp", "", 3600}).row.lease_duration, "3600");
+    net.refuse("AddPortMapping", 718, "ConflictInMappingEntry");
+    EXPECT_FALSE(has(net.engine->add({"web", 8080, 80, "udp", "", 3600}).message, "secure mode"));
+    EXPECT_EQ(net.router.requests().size(), before + 2);
 }
 
 TEST(Commands, ARouterThatWentAwayIsUnreachableNotARefusal) {
@@ -241,6 +249,20 @@ TEST(Commands, NatPmpRouterAnswersOverNatPmp) {
               (std::vector<std::string>{"\0\0"s, "\0\0"s, "\0\x01\0\0\x69\x87\x69\x87\0\0\x1c\x20"s,
                                         "\0\x01\0\0\x69\x87\0\0\0\0\0\0"s}));
     EXPECT_TRUE(net.router.requests().empty());
+}
+
+TEST(Texts, RouterTextIsOneLineOfValidUtf8) {
+    // Line breaks and control characters (C0, DEL, C1, U+2028) become spaces; each invalid
+    // sequence (a stray byte, an overlong form, a surrogate, past U+10FFFF, cut short) U+FFFD.
+    EXPECT_EQ(one_line("Caf\u00e9\r\n\t\x1b[2J\x07\x7f\u009b\u2028\U0001F600"),
+              "Caf\u00e9    [2J    \U0001F600");
+    EXPECT_EQ(one_line("\xe9t\xc3(\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82"),
+              "\uFFFDt\uFFFD(\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+    // The log line of a router whose name holds markup, a line feed and a terminal control.
+    Network net(1, nothing, "", "&lt;b&gt;Big&#10;Lab\x1b[2J");
+    EXPECT_EQ(net.engine->search({}).name, "<b>Big\nLab\x1b[2J & Co");
+    EXPECT_EQ(net.results,
+              std::vector<std::string>{"search result: upnp igd1 \"<b>Big Lab [2J & Co\""});
 }
 
 TEST(Texts, AddressesLeasesAndPorts) {
