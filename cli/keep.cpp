@@ -1,11 +1,11 @@
 #include "keep.h"
 
 #include "explain.h"
+#include "steps.h"
+#include "terminal.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -15,9 +15,57 @@ namespace {
 
 constexpr long kDay = 24 * 3600;
 // A renewal that failed is tried again after this long.
-constexpr long kRetry = 60;
+constexpr std::chrono::seconds kRetry{60};
+
+sigset_t stop_signals() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stop, signal);
+    return stop;
+}
+
+std::optional<Clock::time_point> due_after(const MappingRecord& row, Clock::time_point now) {
+    const long delay = renewal_delay(row);
+    if (delay < 0)
+        return std::nullopt;
+    return now + std::chrono::seconds(delay);
+}
 
 } // namespace
+
+void hold_stop_signals() {
+    const sigset_t stop = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+}
+
+KeepTime signal_time() {
+    KeepTime time;
+    time.now = [] { return Clock::now(); };
+    time.wait_for_stop = [](std::optional<Clock::time_point> until) {
+        const sigset_t stop = stop_signals();
+        if (!until) {
+            int signal = 0;
+            return sigwait(&stop, &signal) == 0;
+        }
+        const auto left = std::max(Clock::duration::zero(), *until - Clock::now());
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+        const timespec wait{static_cast<std::time_t>(seconds.count()),
+                            static_cast<long>((left - seconds) / std::chrono::nanoseconds(1))};
+        // sigtimedwait measures its time on the monotonic clock too; an interrupted or timed-out
+        // wait is no stop.
+        return sigtimedwait(&stop, nullptr, &wait) > 0;
+    };
+    time.stop_pending = [] {
+        sigset_t pending;
+        sigpending(&pending);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            if (sigismember(&pending, signal) == 1)
+                return true;
+        return false;
+    };
+    return time;
+}
 
 long renewal_delay(const MappingRecord& row) {
     const long long lease = std::atoll(row.lease_duration.c_str());
@@ -26,65 +74,52 @@ long renewal_delay(const MappingRecord& row) {
     return std::clamp<long>(static_cast<long>(lease / 2), 1, kDay);
 }
 
-int keep_mappings(quaymap::Engine& engine, std::vector<Step>& steps) {
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-
-    std::vector<std::time_t> due(steps.size());
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        const long delay = renewal_delay(steps[i].result.row);
-        due[i] = delay < 0 ? 0 : std::time(nullptr) + delay;
-    }
+int keep_mappings(quaymap::Engine& engine, std::vector<Step>& steps, const KeepTime& time) {
+    std::vector<std::optional<Clock::time_point>> due;
+    for (const Step& step : steps)
+        due.push_back(due_after(step.result.row, time.now()));
     for (;;) {
-        std::time_t next = 0;
-        for (std::time_t t : due)
-            if (t != 0 && (next == 0 || t < next))
-                next = t;
-        int signal = 0;
-        if (next == 0) {
-            sigwait(&stop, &signal);
-        } else {
-            const std::time_t now = std::time(nullptr);
-            timespec wait{next > now ? next - now : 0, 0};
-            signal = sigtimedwait(&stop, nullptr, &wait);
-            if (signal < 0 && errno != EAGAIN && errno != EINTR)
-                break;
-        }
-        if (signal > 0)
+        std::optional<Clock::time_point> next;
+        for (const auto& at : due)
+            if (at && (!next || *at < *next))
+                next = at;
+        if (time.wait_for_stop(next))
             break;
-        const std::time_t now = std::time(nullptr);
         for (std::size_t i = 0; i < steps.size(); ++i) {
-            if (due[i] == 0 || due[i] > now)
+            const Clock::time_point now = time.now();
+            if (!due[i] || *due[i] > now)
                 continue;
+            // A renewal against a silent router takes an exchange's time: none starts once a
+            // stop has come.
+            if (time.stop_pending())
+                return take_back(engine, steps);
             Step& step = steps[i];
             const quaymap::CommandResult renewed = engine.renew(step.result.row);
             if (renewed.ok()) {
                 step.result.row = renewed.row;
-                std::fprintf(stderr, "renewed %u/%s (lease %s)\n", step.external_port,
-                             step.protocol.c_str(),
-                             quaymap::lease_text(renewed.row.lease_duration).c_str());
-                const long delay = renewal_delay(renewed.row);
-                due[i] = delay < 0 ? 0 : now + delay;
+                complain("renewed " + step_port(step) + " (lease " +
+                         quaymap::lease_text(renewed.row.lease_duration) + ")");
+                due[i] = due_after(renewed.row, time.now());
             } else {
-                std::fprintf(stderr, "%u/%s: %s\n", step.external_port, step.protocol.c_str(),
-                             renewed.message.c_str());
-                due[i] = now + kRetry;
+                complain(step_port(step) + ": " + renewed.message);
+                due[i] = time.now() + kRetry;
             }
         }
     }
+    return take_back(engine, steps);
+}
+
+int take_back(quaymap::Engine& engine, const std::vector<Step>& steps) {
     int status = 0;
     for (const Step& step : steps) {
+        if (!step.result.ok())
+            continue;
         const quaymap::CommandResult removed = engine.remove(step.result.row);
         if (removed.ok()) {
-            std::fprintf(stderr, "deleted %u/%s\n", step.external_port, step.protocol.c_str());
+            complain("deleted " + step_port(step));
         } else {
-            std::fprintf(stderr, "%u/%s: %s\n", step.external_port, step.protocol.c_str(),
-                         removed.message.c_str());
-            status = removed.verdict == quaymap::Verdict::unreachable ? 4 : 1;
+            complain(step_port(step) + ": " + removed.message);
+            status = exit_status(removed);
         }
     }
     return status;

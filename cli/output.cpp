@@ -1,6 +1,8 @@
 #include "output.h"
 
 #include "explain.h"
+#include "router_text.h"
+#include "terminal.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -70,26 +72,31 @@ std::string pad(std::string text, std::size_t width) {
 
 std::string json_string(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
+    for (std::size_t at = 0; at < text.size();) {
+        const quaymap::Utf8Char c = quaymap::utf8_at(text, at);
+        if (c.code == '"' || c.code == '\\') {
             out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
+            out += static_cast<char>(c.code);
+        } else if (quaymap::is_control(c.code)) {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c.code));
             out += escaped;
+        } else if (c.code == 0xFFFD) {
+            quaymap::append_utf8(out, c.code); // a byte that is no UTF-8 never reaches the document
         } else {
-            out += static_cast<char>(c);
+            out.append(text, at, c.length);
         }
+        at += c.length;
     }
     return out + "\"";
 }
 
 std::string status_text(const SearchOutcome& router) {
-    std::string text =
-        "router: " + router.name + " (" + kind_words(router.kind) + ") at " + router.address + "\n";
-    text += "public address: " +
-            (router.public_address.empty() ? std::string("unknown") : router.public_address);
+    std::string text = "router: " + terminal_text(router.name) + " (" + kind_words(router.kind) +
+                       ") at " + terminal_text(router.address) + "\n";
+    text +=
+        "public address: " + (router.public_address.empty() ? std::string("unknown")
+                                                            : terminal_text(router.public_address));
     if (!router.public_address.empty())
         text += quaymap::is_public_address(router.public_address) ? " (public)" : " (not public)";
     text += "\nthis computer: " + router.lan_address + "\n";
@@ -109,9 +116,11 @@ std::string list_text(const std::vector<MappingRecord>& rows) {
     std::string text =
         pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) + pad("LEASE", 11) + "NAME\n";
     for (const MappingRecord& row : rows)
-        text += pad(quaymap::ports_text(row), 14) + pad(row.protocol, 10) +
-                pad(row.internal_client + ":" + row.internal_port, 23) +
-                pad(quaymap::lease_text(row.lease_duration), 11) + row.description + "\n";
+        text += pad(terminal_text(quaymap::ports_text(row)), 14) +
+                pad(terminal_text(row.protocol), 10) +
+                pad(terminal_text(row.internal_client + ":" + row.internal_port), 23) +
+                pad(quaymap::lease_text(row.lease_duration), 11) + terminal_text(row.description) +
+                "\n";
     return text;
 }
 
@@ -129,13 +138,22 @@ std::string list_json(const SearchOutcome& router, const std::vector<MappingReco
     return text + "}\n";
 }
 
+std::string step_port(const Step& step) {
+    const std::string& granted = step.result.row.external_port;
+    return terminal_text(granted.empty() ? std::to_string(step.external_port) : granted) + "/" +
+           step.protocol;
+}
+
 std::string step_text(bool adding, const Step& step) {
-    const std::string what = std::to_string(step.external_port) + "/" + step.protocol;
     if (!adding)
-        return "deleted " + what + "\n";
+        return "deleted " + step_port(step) + "\n";
     const MappingRecord& row = step.result.row;
-    return "added " + what + " -> " + row.internal_client + ":" + row.internal_port + " (" +
-           row.description + ", lease " + quaymap::lease_text(row.lease_duration) + ")\n";
+    const std::string asked = std::to_string(step.external_port);
+    return "added " + step_port(step) +
+           (row.external_port == asked ? "" : " (asked for " + asked + ")") + " -> " +
+           terminal_text(row.internal_client + ":" + row.internal_port) + " (" +
+           terminal_text(row.description) + ", lease " + quaymap::lease_text(row.lease_duration) +
+           ")\n";
 }
 
 std::string steps_json(const char* command, const SearchOutcome& router,

@@ -1,4 +1,5 @@
-// What quaymap-cli prints: plain text for people, or one JSON document with stable keys.
+// What quaymap-cli prints: plain text for people, or one JSON document with stable keys. Router
+// text in either is data: escaped for a terminal, and always valid UTF-8 in JSON.
 #pragma once
 
 #include "Engine.h"
@@ -24,6 +25,8 @@ std::string list_text(const std::vector<MappingRecord>& rows);
 std::string list_json(const quaymap::SearchOutcome& router, const std::vector<MappingRecord>& rows,
                       const quaymap::CommandResult& result);
 
+// "8080/TCP": the port the router granted once it did (a NAT-PMP gateway may grant another).
+std::string step_port(const Step& step);
 // "added 8080/TCP -> 192.168.87.20:80 (web, lease permanent)", "deleted 8080/TCP".
 std::string step_text(bool adding, const Step& step);
 std::string steps_json(const char* command, const quaymap::SearchOutcome& router,
