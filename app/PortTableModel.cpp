@@ -1,6 +1,9 @@
 #include "PortTableModel.h"
 
+#include "router_text.h"
+
 #include <QCollator>
+#include <QTextDocument>
 
 namespace {
 
@@ -127,7 +130,12 @@ QVariant PortTableModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     // A column whose identifier names no property shows an empty cell.
-    return entry.property(identifier.toLatin1().constData());
+    const QVariant value = entry.property(identifier.toLatin1().constData());
+    if (role == SortRole || value.typeId() != QMetaType::QString)
+        return value;
+    // Router text is data: one line, never markup (a tool tip would read markup as such).
+    const QString shown = QString::fromStdString(quaymap::one_line(value.toString().toStdString()));
+    return role == Qt::ToolTipRole ? Qt::convertFromPlainText(shown) : shown;
 }
 
 QVariant PortTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -1,6 +1,7 @@
 // The mapping table's model: each column carries an identifier, and a cell is whatever its row
-// answers for the property of that name. It reaches the controller's rows and changes them row
-// by row, never by a reset, so that the table keeps the user's selection.
+// answers for the property of that name, as plain text on one line. It reaches the controller's
+// rows and changes them row by row, never by a reset, so that the table keeps the user's
+// selection.
 #pragma once
 
 #include "Port_Entry.h"

@@ -1,5 +1,7 @@
 #include "RouterSearch.h"
 
+#include "router_text.h"
+
 #include <cstdio>
 
 RouterSearch::RouterSearch(quaymap::Engine& engine, Background& background, Steps steps)
@@ -19,7 +21,7 @@ void RouterSearch::run() {
     // Only a search that found a router lists, and none follows it: the feed is made once.
     feed_ = std::make_shared<RowFeed>(background_, steps_.rows);
     const quaymap::CommandResult listed = engine_.list([this](const MappingRecord& row) {
-        std::printf("the forwading name is %s\n", row.description.c_str());
+        std::printf("the forwading name is %s\n", quaymap::one_line(row.description).c_str());
         std::fflush(stdout);
         feed_->add(row);
     });

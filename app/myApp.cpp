@@ -6,6 +6,7 @@
 #include "cwdAppDelegate.h"
 #include "explain.h"
 #include "log.h"
+#include "router_text.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,8 +36,9 @@ const char* const kVendorTarget = "safari://www.tp-link.com/network-product.php"
 const char* const kHelpLinks[] = {"http://www.noip.com/services/managed_dns/free_dynamic_dns.html",
                                   "http://www.duckdns.org/", "http://freedns.afraid.org/"};
 
+// Router text as the window shows it: one line; the labels show it as plain text.
 QString text(const std::string& value) {
-    return QString::fromStdString(value);
+    return QString::fromStdString(quaymap::one_line(value));
 }
 
 } // namespace
@@ -247,7 +249,8 @@ void myApp::syncRouter(QObject*) {
     background_.command([this, seen, feed] {
         const CommandResult address = engine_.public_address();
         background_.post([this, address] {
-            std::printf("the public ip address is %s\n", address.address.c_str());
+            std::printf("the public ip address is %s\n",
+                        quaymap::one_line(address.address).c_str());
             std::fflush(stdout);
             showPublicAddress(address.ok() ? address.address : std::string(), address.message);
         });

@@ -4,6 +4,7 @@
 #include "Interface.h"
 #include "explain.h"
 #include "myApp.h"
+#include "router_text.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -26,7 +27,7 @@ CommandResult answer(Verdict verdict, const QString& message = {}, MappingRecord
 }
 // A row as the table must show it: Name, Ports, Protocol, IP, Lease.
 QStringList cells(const MappingRecord& r) {
-    return {r.description.c_str(), ports_text(r).c_str(), r.protocol.c_str(),
+    return {one_line(r.description).c_str(), ports_text(r).c_str(), r.protocol.c_str(),
             r.internal_client.c_str(), lease_text(r.lease_duration).c_str()};
 }
 bool spinning(const QProgressBar* bar) {
@@ -154,8 +155,10 @@ class WindowTest : public QObject {
 
   private slots:
     void searchShowsTheRouterAndEachRowAsItIsRead() {
+        const QString shown = "<b>Big</b> <img src=x> [2J"; // router text: plain, on one line
         Window w(RouterKind::igd2, {mapping("web", "8080", "3600"), mapping("", "22")});
         w.listing[0].internal_port = "80";
+        w.outcome.name = w.listing[1].description = "<b>Big</b>\n<img src=x>\x1b[2J";
         w.outcome.public_address = "10.0.0.2";
         w.results["list"].rows_cut = true;
         w.allowRows(0);
@@ -169,15 +172,22 @@ class WindowTest : public QObject {
         QVERIFY(w.calls("list", true) && !router_found); // set on the main thread only
         QTRY_VERIFY(w.app.router_name->isVisible() && w.app.refresh_button->isEnabled());
         QVERIFY(router_found && !apple_router && !w.app.progress->isVisible());
-        QCOMPARE(w.app.router_name->text().toStdString(), w.outcome.name);
+        QCOMPARE(w.app.router_name->text(), shown);
         QCOMPARE(w.app.public_address->text(), "Public address: 10.0.0.2");
         for (size_t at = 0; at < 2; ++at) {
             QCOMPARE(w.rows(), at); // each row as it is read
             w.allowRows(1);
             QTRY_COMPARE(w.row(at), cells(w.listing[at]));
         }
-        QVERIFY(out.text().contains("the forwading name is web\nthe forwading name is \n"));
+        QVERIFY(out.text().contains("the forwading name is web\nthe forwading name is " +
+                                    shown.toUtf8() + "\n"));
         QTRY_VERIFY(!w.app.command_message->text().isEmpty()); // the list was cut
+        for (QLabel* label : {w.app.router_name, w.app.search_state, w.app.public_address,
+                              w.app.nat_warning, w.app.command_message, w.app.add_error})
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+        QTextDocument tip; // a tool tip reads markup as such: it gets it escaped
+        tip.setHtml(w.app.table->model()->index(1, 0).data(Qt::ToolTipRole).toString());
+        QCOMPARE(tip.toPlainText(), shown);
     }
 
     void errorWindowSearchesAgainAndLetsTheUserQuit() {
