@@ -33,31 +33,51 @@ void Background::post(Effect effect) {
         QMetaObject::invokeMethod(main_, std::move(effect), Qt::QueuedConnection);
 }
 
-void Background::command(Job job) {
-    jobs_.push_back(std::move(job));
-    if (!job_running_) {
-        if (busyChanged)
-            busyChanged(true);
-        next();
-    }
+unsigned Background::command(Job job) {
+    return queue(commands_, std::move(job));
 }
 
-void Background::next() {
-    if (jobs_.empty()) {
-        job_running_ = false;
-        if (busyChanged)
+unsigned Background::listing(Job job) {
+    return queue(listings_, std::move(job));
+}
+
+unsigned Background::queue(Lane& lane, Job job) {
+    const unsigned ticket = ++tickets_;
+    lane.jobs.emplace_back(ticket, std::move(job));
+    if (!lane.running) {
+        if (busyChanged && !commands_.running && !listings_.running)
+            busyChanged(true);
+        next(lane);
+    }
+    return ticket;
+}
+
+bool Background::cancel(unsigned ticket) {
+    for (Lane* lane : {&commands_, &listings_})
+        for (auto it = lane->jobs.begin(); it != lane->jobs.end(); ++it)
+            if (it->first == ticket) {
+                lane->jobs.erase(it);
+                return true;
+            }
+    return false;
+}
+
+void Background::next(Lane& lane) {
+    if (lane.jobs.empty()) {
+        lane.running = false;
+        if (busyChanged && !commands_.running && !listings_.running)
             busyChanged(false);
         return;
     }
-    job_running_ = true;
-    Job job = std::move(jobs_.front());
-    jobs_.pop_front();
-    start([this, job = std::move(job)] {
+    lane.running = true;
+    Job job = std::move(lane.jobs.front().second);
+    lane.jobs.pop_front();
+    start([this, &lane, job = std::move(job)] {
         Effect effect = job();
-        post([this, effect = std::move(effect)] {
+        post([this, &lane, effect = std::move(effect)] {
             if (effect)
                 effect();
-            next();
+            next(lane);
         });
     });
 }

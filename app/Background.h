@@ -30,9 +30,14 @@ class Background {
     // Any thread; effects posted by one thread are applied in that order. Dropped once stopped.
     void post(Effect effect);
     // Main thread. Commands run one at a time, so their effects come in the order they were
-    // given; each effect is applied before the next command starts.
-    void command(Job job);
-    // Main thread: told when the lane starts and stops being busy.
+    // given; each effect is applied before the next command starts. Returns the job's ticket.
+    unsigned command(Job job);
+    // Main thread: listings have a lane of their own, in the same way, so that a command never
+    // waits behind a whole table.
+    unsigned listing(Job job);
+    // Main thread: a job that has not started yet never will. False once it has.
+    bool cancel(unsigned ticket);
+    // Main thread: told when the lanes start and stop being busy.
     std::function<void(bool)> busyChanged;
 
     // The object whose thread applies the effects.
@@ -49,7 +54,12 @@ class Background {
     void stop();
 
   private:
-    void next();
+    struct Lane {
+        std::deque<std::pair<unsigned, Job>> jobs;
+        bool running = false;
+    };
+    unsigned queue(Lane& lane, Job job);
+    void next(Lane& lane);
 
     QObject* main_;
     std::mutex mutex_;
@@ -61,6 +71,7 @@ class Background {
         std::shared_ptr<std::atomic<bool>> done;
     };
     std::vector<Worker> workers_;
-    std::deque<Job> jobs_;
-    bool job_running_ = false;
+    // Main thread only.
+    Lane commands_, listings_;
+    unsigned tickets_ = 0;
 };

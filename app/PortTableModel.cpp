@@ -43,40 +43,55 @@ int PortTableModel::rowOfKey(const QString& key) const {
     return -1;
 }
 
-void PortTableModel::append(std::shared_ptr<Port_Entry> entry) {
-    const int row = static_cast<int>(rows.size());
-    beginInsertRows({}, row, row);
-    rows.push_back(std::move(entry));
+std::shared_ptr<Port_Entry> PortTableModel::merge(const MappingRecord& record) {
+    const QString key = Port_Entry::keyOf(record);
+    touch(key);
+    const int row = rowOfKey(key);
+    if (row >= 0) {
+        apply(row, record);
+        return rows[static_cast<std::size_t>(row)];
+    }
+    const int last = static_cast<int>(rows.size());
+    beginInsertRows({}, last, last);
+    rows.push_back(std::make_shared<Port_Entry>(record));
     endInsertRows();
+    return rows.back();
+}
+
+void PortTableModel::update(Port_Entry* entry, const MappingRecord& record) {
+    const int row = rowOf(entry);
+    if (row < 0)
+        return;
+    touch(entry->key());
+    apply(row, record);
 }
 
 void PortTableModel::remove(int row) {
     if (row < 0 || row >= static_cast<int>(rows.size()))
         return;
-    beginRemoveRows({}, row, row);
-    rows.erase(rows.begin() + row);
-    endRemoveRows();
+    touch(rows[static_cast<std::size_t>(row)]->key());
+    drop(row);
 }
 
-std::shared_ptr<Port_Entry> PortTableModel::merge(const MappingRecord& record) {
-    const int row = rowOfKey(Port_Entry::keyOf(record));
-    if (row < 0) {
-        append(std::make_shared<Port_Entry>(record));
-        return rows.back();
-    }
-    update(rows[static_cast<std::size_t>(row)].get(), record);
-    return rows[static_cast<std::size_t>(row)];
+QSet<QString> PortTableModel::changedSince(unsigned mark) const {
+    QSet<QString> keys;
+    for (auto it = changed.begin(); it != changed.end(); ++it)
+        if (it.value() > mark)
+            keys.insert(it.key());
+    return keys;
 }
 
-QSet<QString> PortTableModel::mergeAll(const std::vector<MappingRecord>& records) {
+QSet<QString> PortTableModel::mergeAll(const std::vector<MappingRecord>& records, unsigned mark) {
     QSet<QString> keys;
     Rows fresh;
     for (const MappingRecord& record : records) {
         const QString key = Port_Entry::keyOf(record);
         keys.insert(key);
+        if (changed.value(key) > mark)
+            continue;
         const int row = rowOfKey(key);
         if (row >= 0)
-            update(rows[static_cast<std::size_t>(row)].get(), record);
+            apply(row, record);
         else
             fresh.push_back(std::make_shared<Port_Entry>(record));
     }
@@ -89,24 +104,30 @@ QSet<QString> PortTableModel::mergeAll(const std::vector<MappingRecord>& records
     return keys;
 }
 
-void PortTableModel::update(Port_Entry* entry, const MappingRecord& record) {
-    const int row = rowOf(entry);
-    const MappingRecord held = entry->record();
-    if (row < 0 || (held == record && held.lease_duration == record.lease_duration))
-        return;
-    entry->setRecord(record);
-    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
-}
-
 PortTableModel::Rows PortTableModel::keepOnly(const QSet<QString>& keys) {
     Rows dropped;
     for (int row = rowCount() - 1; row >= 0; --row) {
         if (keys.contains(rows[static_cast<std::size_t>(row)]->key()))
             continue;
         dropped.push_back(rows[static_cast<std::size_t>(row)]);
-        remove(row);
+        drop(row);
     }
     return dropped;
+}
+
+void PortTableModel::apply(int row, const MappingRecord& record) {
+    Port_Entry* entry = rows[static_cast<std::size_t>(row)].get();
+    const MappingRecord held = entry->record();
+    if (held == record && held.lease_duration == record.lease_duration)
+        return;
+    entry->setRecord(record);
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
+void PortTableModel::drop(int row) {
+    beginRemoveRows({}, row, row);
+    rows.erase(rows.begin() + row);
+    endRemoveRows();
 }
 
 int PortTableModel::rowCount(const QModelIndex& parent) const {

@@ -2,11 +2,16 @@
 // answers for the property of that name, as plain text on one line. It reaches the controller's
 // rows and changes them row by row, never by a reset, so that the table keeps the user's
 // selection.
+//
+// Listings run beside the commands: a row that a command added, changed or deleted after a
+// listing began is not that listing's to bring back, change or drop, since what it read may be
+// older than the change.
 #pragma once
 
 #include "Port_Entry.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QSet>
 #include <QSortFilterProxyModel>
 #include <QStringList>
@@ -29,13 +34,19 @@ class PortTableModel : public QAbstractTableModel {
 
     int rowOf(const Port_Entry* entry) const;
     int rowOfKey(const QString& key) const;
-    void append(std::shared_ptr<Port_Entry> entry);
-    void remove(int row);
-    // The mapping of the record's key takes the record's values, or a new row appears.
+
+    // A command's changes. The mapping of the record's key takes the record's values, or a new
+    // row appears.
     std::shared_ptr<Port_Entry> merge(const MappingRecord& record);
-    // The same for a batch, with the new rows inserted at once; returns the batch's keys.
-    QSet<QString> mergeAll(const std::vector<MappingRecord>& records);
     void update(Port_Entry* entry, const MappingRecord& record);
+    void remove(int row);
+
+    // A listing's changes. The moment a listing begins; the keys that commands changed since.
+    unsigned mark() const { return clock; }
+    QSet<QString> changedSince(unsigned mark) const;
+    // merge() for a batch that a listing begun at `mark` read, with the new rows inserted at
+    // once; returns the batch's keys.
+    QSet<QString> mergeAll(const std::vector<MappingRecord>& records, unsigned mark);
     // Drops the rows whose keys are not among these; returns them.
     Rows keepOnly(const QSet<QString>& keys);
 
@@ -46,8 +57,14 @@ class PortTableModel : public QAbstractTableModel {
                         int role = Qt::DisplayRole) const override;
 
   private:
+    void touch(const QString& key) { changed[key] = ++clock; }
+    void apply(int row, const MappingRecord& record);
+    void drop(int row);
+
     Rows& rows;
     QStringList identifiers;
+    QHash<QString, unsigned> changed; // by key: the latest command that changed it
+    unsigned clock = 0;
 };
 
 // Sorts numbers as numbers and texts with their digits read as numbers, so that port 443 comes

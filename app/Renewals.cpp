@@ -21,48 +21,60 @@ void Renewals::schedule(const std::shared_ptr<Port_Entry>& entry) {
     bool number = false;
     const qint64 lease = QString::fromStdString(entry->record().lease_duration).toLongLong(&number);
     if (!number || lease <= 0)
-        return cancel(entry.get());
+        return cancel(entry);
     start(entry, std::clamp<qint64>(lease * 1000 / 2, 1000, kLongestWaitMs));
 }
 
-void Renewals::cancel(const Port_Entry* entry) {
-    const auto found = timers_.find(entry);
-    if (found == timers_.end())
+void Renewals::cancel(const Row& entry) {
+    const auto found = renewals_.find(entry);
+    if (found == renewals_.end())
         return;
-    delete found->second;
-    timers_.erase(found);
+    delete found->second.timer;
+    background_.cancel(found->second.queued);
+    renewals_.erase(found);
 }
 
-void Renewals::renew(const std::shared_ptr<Port_Entry>& entry) {
-    const MappingRecord row = entry->record();
-    background_.command([this, entry, row] {
+void Renewals::renew(const Row& entry) {
+    const std::shared_ptr<Port_Entry> held = entry.lock();
+    if (!held)
+        return;
+    // The job holds the mapping, never the row: a row let go on a worker thread would end there.
+    const MappingRecord row = held->record();
+    unsigned& queued = renewals_[entry].queued;
+    background_.cancel(queued); // one renewal of a row waits at a time
+    queued = background_.command([this, entry, row] {
         const quaymap::CommandResult result = engine_.renew(row);
         return [this, entry, row, result] {
-            if (model_.rowOf(entry.get()) < 0)
-                return; // deleted meanwhile
+            const auto renewal = renewals_.find(entry);
+            if (renewal != renewals_.end())
+                renewal->second.queued = 0;
+            const std::shared_ptr<Port_Entry> shown = entry.lock();
             if (result.ok()) {
-                model_.update(entry.get(), result.row);
-                return schedule(entry);
+                // A refresh may have dropped the row while the renewal was out: the router holds
+                // the mapping again, so the table shows it again.
+                const std::shared_ptr<Port_Entry> now =
+                    model_.rowOf(shown.get()) < 0 ? model_.merge(result.row) : shown;
+                if (now != shown)
+                    cancel(entry);
+                model_.update(now.get(), result.row);
+                return schedule(now);
             }
             quaymap_log("renewing the mapping of port %s failed: %s", row.external_port.c_str(),
                         result.message.c_str());
-            if (result.verdict != quaymap::Verdict::invalid)
-                start(entry, kRetryMs);
+            if (shown && model_.rowOf(shown.get()) >= 0 &&
+                result.verdict != quaymap::Verdict::invalid)
+                start(shown, kRetryMs);
         };
     });
 }
 
 void Renewals::start(const std::shared_ptr<Port_Entry>& entry, qint64 ms) {
-    QTimer*& timer = timers_[entry.get()];
+    QTimer*& timer = renewals_[entry].timer;
     if (!timer) {
         timer = new QTimer(this);
         timer->setObjectName(QStringLiteral("renewal"));
         timer->setSingleShot(true);
-        const std::weak_ptr<Port_Entry> row = entry;
-        connect(timer, &QTimer::timeout, this, [this, row] {
-            if (const std::shared_ptr<Port_Entry> held = row.lock())
-                renew(held);
-        });
+        connect(timer, &QTimer::timeout, this, [this, row = Row(entry)] { renew(row); });
     }
     timer->start(static_cast<int>(ms));
 }

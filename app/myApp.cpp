@@ -45,11 +45,12 @@ QString text(const std::string& value) {
 
 myApp::myApp(quaymap::Engine& engine, QObject* parent)
     : QObject(parent), engine_(engine), background_(this),
-      search_(engine, background_,
-              {[this](const quaymap::SearchOutcome& outcome) { showRouter(outcome); },
-               [this](const std::vector<MappingRecord>& rows) { model_->mergeAll(rows); },
-               [this](const CommandResult& result) { listed(result, nullptr); },
-               [this] { showErrorWindow(); }}) {
+      search_(
+          engine, background_,
+          {[this](const quaymap::SearchOutcome& outcome) { showRouter(outcome); },
+           [this](const std::vector<MappingRecord>& rows) { model_->mergeAll(rows, search_mark_); },
+           [this](const CommandResult& result) { listed(result, nullptr); },
+           [this] { showErrorWindow(); }}) {
     model_ = new PortTableModel(entries, this);
     sorted_ = new PortSortModel(this);
     sorted_->setSourceModel(model_);
@@ -187,6 +188,7 @@ void myApp::setCommandsEnabled(bool enabled) {
 }
 
 void myApp::startSearch() {
+    search_mark_ = model_->mark();
     background_.start([this] { searchRouter(this); });
 }
 
@@ -236,7 +238,7 @@ void myApp::listed(const CommandResult& result, const QSet<QString>* seen) {
     // NAT-PMP lists nothing: the table keeps the mappings QuayMap made.
     if (seen && !apple_router)
         for (const auto& gone : model_->keepOnly(*seen))
-            renewals_->cancel(gone.get());
+            renewals_->cancel(gone);
 }
 
 void myApp::syncRouter(QObject*) {
@@ -244,9 +246,12 @@ void myApp::syncRouter(QObject*) {
         return;
     showMessage({});
     auto seen = std::make_shared<QSet<QString>>(); // touched on the main thread only
-    auto feed = std::make_shared<RowFeed>(
-        background_, [this, seen](const auto& rows) { seen->unite(model_->mergeAll(rows)); });
-    background_.command([this, seen, feed] {
+    const unsigned mark = model_->mark();
+    auto feed = std::make_shared<RowFeed>(background_, [this, seen, mark](const auto& rows) {
+        seen->unite(model_->mergeAll(rows, mark));
+    });
+    // In the listings' lane: an add or a delete meanwhile waits for one exchange, not the table.
+    background_.listing([this, seen, feed, mark] {
         const CommandResult address = engine_.public_address();
         background_.post([this, address] {
             std::printf("the public ip address is %s\n",
@@ -260,8 +265,10 @@ void myApp::syncRouter(QObject*) {
             return Background::Effect();
         const CommandResult result =
             engine_.list([feed](const MappingRecord& row) { feed->add(row); });
-        return Background::Effect([this, seen, feed, result] {
+        return Background::Effect([this, seen, feed, mark, result] {
             feed->flush();
+            // What commands changed meanwhile is theirs: this listing drops none of it.
+            seen->unite(model_->changedSince(mark));
             listed(result, seen.get());
         });
     });
@@ -377,8 +384,9 @@ void myApp::delete_port_entry(QObject*) {
     if (row < 0 || row >= static_cast<int>(entries.size()))
         return;
     quaymap_log("the select row is %ld", static_cast<long>(selected.first().row()));
-    const std::shared_ptr<Port_Entry> entry = entries[static_cast<std::size_t>(row)];
-    const MappingRecord record = entry->record();
+    // The job holds the mapping, never the row: a row let go on a worker thread would end there.
+    const std::weak_ptr<Port_Entry> entry = entries[static_cast<std::size_t>(row)];
+    const MappingRecord record = entries[static_cast<std::size_t>(row)]->record();
     showMessage({});
     background_.command([this, entry, record] {
         const CommandResult result = engine_.remove(record);
@@ -386,8 +394,9 @@ void myApp::delete_port_entry(QObject*) {
             // The row goes only when the router confirmed; otherwise it stays, with the reason.
             if (!result.ok())
                 return showMessage(result.message);
-            renewals_->cancel(entry.get());
-            model_->remove(model_->rowOf(entry.get()));
+            renewals_->cancel(entry);
+            if (const std::shared_ptr<Port_Entry> shown = entry.lock())
+                model_->remove(model_->rowOf(shown.get()));
         };
     });
 }

@@ -139,6 +139,8 @@ class myApp : public QObject {
     // Each opening of the add dialog; an add's answer goes to the dialog only while it is the
     // opening that sent the add.
     unsigned dialog_session_ = 0;
+    // When the search's listing began, in the table's changes.
+    unsigned search_mark_ = 0;
     bool err_window_up_ = false;
     // Stopped first thing in the destructor, so that no thread outlives what it uses.
     Background background_;

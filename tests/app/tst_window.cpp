@@ -50,12 +50,13 @@ struct StdoutCapture {
 };
 
 // The real windows and controller over an engine that answers as told ("done" unless given) and
-// records each call; no network at all. The script changes only while no call runs.
+// records each call; no network at all. The engine's threads read the script: the outcome is set
+// before start(), the rest changes under the lock once started ("w.locked(), w.listing = ...;").
 struct Window : Engine {
     // First, so that they outlast the controller's threads.
     std::mutex mutex;
     std::condition_variable changed;
-    int allowed = -1;
+    std::map<std::string, int> allowed; // calls of a kind that go on before one waits
     std::map<std::string, std::vector<std::string>> made; // what each kind of call asked for
 
     SearchOutcome outcome{RouterKind::igd1, "Harbour Router", "", "192.168.1.20", "", "", {}};
@@ -73,7 +74,7 @@ struct Window : Engine {
         app.hooks() = {[this] { ++terminations; }, [this](int code) { exits << code; },
                        [this] { ++beeps; }};
     }
-    ~Window() { allowRows(-1); }
+    ~Window() { locked(), allowed.clear(), changed.notify_all(); }
     bool start() {
         const bool bound = app.bindInterface(ui.windows());
         app.awakeFromNib();
@@ -102,14 +103,16 @@ struct Window : Engine {
         app.add_windows_ok_button->click();
     }
 
-    // From now on a listing reads that many rows, then waits (-1: it never waits).
-    void allowRows(int count) { locked(), allowed = count, changed.notify_all(); }
-    // How many calls of a kind were made (with `wait`, once one was, not running the main
-    // thread's events), and what the latest asked for ("web 8080 TCP 192.168.1.20").
-    size_t calls(const std::string& call, bool wait = false) {
+    // That many more calls of a kind ("row": a listing's rows) go on, then each waits; -1: all.
+    void allow(const std::string& call, int count) {
+        locked(), count < 0 ? void(allowed.erase(call)) : void(allowed[call] = count);
+        changed.notify_all();
+    }
+    // How many calls of a kind were made (first waiting until that many were, not running the
+    // main thread's events), and what the latest asked for ("web 8080 TCP 192.168.1.20").
+    size_t calls(const std::string& call, size_t wait = 0) {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(wait * 10),
-                         [&] { return !made[call].empty(); });
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return made[call].size() >= wait; });
         return made[call].size();
     }
     std::string last(const std::string& call) {
@@ -119,7 +122,8 @@ struct Window : Engine {
     SearchOutcome search(const SearchOptions&) override { return called("search"), outcome; }
     CommandResult list(const RowSink& sink) override {
         const CommandResult result = called("list");
-        for (const MappingRecord& row : listing)
+        const std::vector<MappingRecord> rows = (locked(), listing);
+        for (const MappingRecord& row : rows)
             called("row"), sink(row);
         return result;
     }
@@ -141,9 +145,9 @@ struct Window : Engine {
         std::unique_lock<std::mutex> lock(mutex);
         made[call].push_back(asked);
         changed.notify_all();
-        changed.wait(lock, [&] { return call != "row" || allowed != 0; });
-        if (call == "row" && allowed > 0)
-            --allowed;
+        changed.wait(lock, [&] { return !allowed.count(call) || allowed[call] > 0; });
+        if (allowed.count(call))
+            --allowed[call];
         return results[call];
     }
 };
@@ -161,7 +165,7 @@ class WindowTest : public QObject {
         w.outcome.name = w.listing[1].description = "<b>Big</b>\n<img src=x>\x1b[2J";
         w.outcome.public_address = "10.0.0.2";
         w.results["list"].rows_cut = true;
-        w.allowRows(0);
+        w.allow("row", 0);
         StdoutCapture out;
         QVERIFY(w.start());
         QVERIFY(spinning(w.app.progress) && w.app.search_state->isVisible());
@@ -176,7 +180,7 @@ class WindowTest : public QObject {
         QCOMPARE(w.app.public_address->text(), "Public address: 10.0.0.2");
         for (size_t at = 0; at < 2; ++at) {
             QCOMPARE(w.rows(), at); // each row as it is read
-            w.allowRows(1);
+            w.allow("row", 1);
             QTRY_COMPARE(w.row(at), cells(w.listing[at]));
         }
         QVERIFY(out.text().contains("the forwading name is web\nthe forwading name is " +
@@ -221,12 +225,12 @@ class WindowTest : public QObject {
             QVERIFY(w.app.add_windows->isVisible() && !w.app.add_error->text().isEmpty());
         }
         w.app.add_port_entry_cancel();
-        w.results["add"].row = mapping("web", "8080", "7200");
+        w.locked(), w.results["add"].row = mapping("web", "8080", "7200");
         w.add("web", "8080"); // "Forward to" is this computer's address again
         QTRY_VERIFY(!w.app.add_windows->isVisible());
         QVERIFY(w.calls("add") == 1 && w.last("add") == "web 8080 TCP 192.168.1.20");
-        QCOMPARE(w.row(0), cells(w.results["add"].row));
-        w.results["add"] = answer(Verdict::refused, "held by another");
+        QCOMPARE(w.row(0), cells(mapping("web", "8080", "7200")));
+        w.locked(), w.results["add"] = answer(Verdict::refused, "held by another");
         w.add("other web", "8080", "192.168.1.30");
         QTRY_COMPARE(w.app.add_error->text(), "held by another");
         QVERIFY(w.app.add_windows->isVisible() && w.rows() == 1);
@@ -234,7 +238,7 @@ class WindowTest : public QObject {
         // late failure the main window.
         for (const QString late : {"", "no answer"}) {
             const Verdict verdict = late.isEmpty() ? Verdict::done : Verdict::unreachable;
-            w.results["add"] = answer(verdict, late, mapping("game", "27015"));
+            w.locked(), w.results["add"] = answer(verdict, late, mapping("game", "27015"));
             w.add("game", "27015"); // its answer waits for the main thread
             QVERIFY(spinning(w.app.add_progress) && spinning(w.app.adding_progress));
             QVERIFY(!w.app.add_windows_ok_button->isEnabled());
@@ -245,7 +249,7 @@ class WindowTest : public QObject {
         // Asked for again at half its lease; a minute later when that failed.
         QTimer* renewal = w.app.findChild<QTimer*>("renewal");
         QVERIFY(renewal && renewal->isActive() && renewal->interval() == 3600 * 1000);
-        w.results["renew"] = answer(Verdict::unreachable);
+        w.locked(), w.results["renew"] = answer(Verdict::unreachable);
         renewal->start(0);
         QTRY_VERIFY(renewal->interval() == 60 * 1000 && w.last("renew") == "8080 TCP");
     }
@@ -255,10 +259,11 @@ class WindowTest : public QObject {
         w.outcome.public_address = "11.87.0.2";
         QVERIFY(w.found());
         QVERIFY(apple_router && !w.app.nat_warning->isVisible());
-        w.results["add"].row = mapping("game", "27015");
+        w.locked(), w.results["add"].row = mapping("game", "27016");
         w.add("game", "27015");
         QVERIFY(w.app.internal_ip->isReadOnly() && w.app.add_notice1->isVisible());
         QTRY_COMPARE(w.rows(), size_t(1));
+        QCOMPARE(w.row(0)[1], "27016");             // the port the gateway granted
         QCOMPARE(w.last("add"), "game 27015 TCP "); // NAT-PMP maps to the asker only
         w.app.refresh_button->click();
         QVERIFY(w.idle() && w.calls("list") == 2 && w.rows() == 1); // it lists nothing
@@ -269,8 +274,9 @@ class WindowTest : public QObject {
                  {mapping("web", "8080"), mapping("ssh", "22"), mapping("ftp", "21")});
         QVERIFY(w.found());
         w.app.table->selectRow(1);
-        w.results["public_address"].address = "100.64.0.7";
-        w.listing = {mapping("web server", "8080"), mapping("ssh", "22"), mapping("dns", "53")};
+        w.locked(),
+            w.results["public_address"].address = "100.64.0.7",
+            w.listing = {mapping("web server", "8080"), mapping("ssh", "22"), mapping("dns", "53")};
         StdoutCapture out;
         w.app.refresh_button->click();
         QVERIFY(w.idle() && w.ui.mainWindow()->isVisible());
@@ -285,29 +291,56 @@ class WindowTest : public QObject {
         w.app.table->clearSelection();
         w.app.delete_button->click(); // nothing selected: nothing sent
         for (const Verdict verdict : {Verdict::refused, Verdict::unreachable, Verdict::invalid}) {
-            w.results["remove"] = answer(verdict, QString::number(int(verdict)));
+            w.locked(), w.results["remove"] = answer(verdict, QString::number(int(verdict)));
             w.app.table->selectRow(0);
             QTest::keyClick(w.app.table, Qt::Key_Delete);
             QTRY_COMPARE(w.app.command_message->text(), QString::number(int(verdict)));
             QCOMPARE(w.rows(), size_t(3));
         }
-        w.results["remove"] = {};
+        w.locked(), w.results["remove"] = {};
         w.app.table->sortByColumn(0, Qt::AscendingOrder); // dns, ssh, web server
         w.app.table->selectRow(2);
         w.app.delete_button->click();
         QTRY_COMPARE(w.rows(), size_t(2));
         QVERIFY(w.calls("remove") == 4 && w.last("remove") == "8080 TCP");
-        w.results["public_address"] = answer(Verdict::refused, "no address");
-        w.results["list"] = answer(Verdict::unreachable, "no answer");
-        w.listing.clear(); // a listing that failed drops no row
+        w.locked(), w.results["public_address"] = answer(Verdict::refused, "no address"),
+                    w.results["list"] = answer(Verdict::unreachable, "no answer"),
+                    w.listing.clear(); // a listing that failed drops no row
         w.app.syncRouter();
         QVERIFY(w.idle() && w.rows() == 2 && !w.app.copy_address_button->isVisible());
         QCOMPARE(w.app.public_address->text() + w.app.command_message->text(),
                  "no addressno answer");
         // A router that did not answer for its address is not asked for its table too.
-        w.results["public_address"].verdict = Verdict::unreachable;
+        w.locked(), w.results["public_address"].verdict = Verdict::unreachable;
         w.app.syncRouter();
         QVERIFY(w.idle() && w.calls("list") == 3);
+    }
+
+    void commandsGoOutBesideARefreshAndKeepWhatTheyChanged() {
+        Window w(RouterKind::igd1, {mapping("ssh", "22")});
+        w.results["add"].row = mapping("web", "8080", "7200");
+        QVERIFY(w.found());
+        w.add("web", "8080");
+        QTRY_COMPARE(w.rows(), size_t(2));
+        // Its renewal due behind its delete; a refresh that lists it no more goes past both.
+        w.allow("remove", 0), w.app.table->selectRow(1), w.app.delete_button->click();
+        QPointer<QTimer> renewal = w.app.findChild<QTimer*>("renewal");
+        renewal->start(0);
+        QTRY_VERIFY(w.calls("remove") == 1 && !renewal->isActive());
+        QPointer<Port_Entry> web = w.app.entries[1].get();
+        w.app.refresh_button->click();
+        QTRY_VERIFY(web.isNull() && renewal.isNull()); // no job holds a row: gone at once, here
+        w.allow("remove", -1);
+        QVERIFY(w.idle() && w.calls("renew") == 0); // never put back on the router
+        // An add and a delete go out while a refresh reads, which keeps what they changed.
+        w.allow("row", 0), w.app.refresh_button->click();
+        QCOMPARE(w.calls("row", 3), size_t(3)); // "ssh" is being read
+        w.add("web", "8080");
+        QTRY_COMPARE(w.rows(), size_t(2));
+        w.app.table->selectRow(0), w.app.delete_button->click();
+        QTRY_COMPARE(w.rows(), size_t(1));
+        w.allow("row", -1);
+        QVERIFY(w.idle() && w.rows() == 1 && w.row(0)[0] == "web");
     }
 
     void fieldsKeepTheirCharacters() {
@@ -329,7 +362,7 @@ class WindowTest : public QObject {
 
     void closeQuitAndAccessibleNames() {
         Window w(RouterKind::igd1, {mapping("web", "8080")});
-        w.allowRows(0); // a thread waits for the router
+        w.allow("row", 0); // a thread waits for the router
         QVERIFY(w.start());
         w.app.close_button->click(), w.app.quit_action->trigger();
         QVERIFY(!w.ui.mainWindow()->close()); // the title-bar close ends the application
