@@ -94,7 +94,8 @@ bool myApp::bindInterface(const QList<QWidget*>& windows) {
     };
 #define BIND(element) bind(element, #element)
     BIND(main_windows), BIND(add_button), BIND(close_button), BIND(progress);
-    BIND(adding_progress), BIND(router_name), BIND(err_windows), BIND(manual_url);
+    BIND(adding_progress), BIND(router_name), BIND(router_choice), BIND(err_windows),
+        BIND(manual_url);
     BIND(close_err_window), BIND(show_help_url_windows_button), BIND(help_url_windows);
     BIND(help_url1), BIND(help_url2), BIND(help_url3), BIND(help_url_ok_button);
     BIND(add_windows), BIND(add_windows_ok_button), BIND(add_windows_cancel_button);
@@ -128,6 +129,7 @@ bool myApp::bindInterface(const QList<QWidget*>& windows) {
     on(add_windows_cancel_button, &myApp::add_port_entry_cancel);
     on(close_err_window, &myApp::close_err_window_);
     on(err_quit_button, &myApp::close);
+    connect(router_choice, QOverload<int>::of(&QComboBox::activated), this, &myApp::chooseRouter);
     connect(copy_address_button, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(address_shown_); });
     connect(quit_action, &QAction::triggered, this, [this] { close(quit_action); });
@@ -146,7 +148,7 @@ bool myApp::bindInterface(const QList<QWidget*>& windows) {
 void myApp::awakeFromNib() {
     for (QWidget* hidden :
          std::initializer_list<QWidget*>{adding_progress, add_progress, add_notice1, nat_warning,
-                                         router_name, copy_address_button})
+                                         router_name, router_choice, copy_address_button})
         hidden->setVisible(false);
     startSpinning(progress);
     search_state->setText(tr("Searching for your router…"));
@@ -200,13 +202,41 @@ void myApp::showRouter(const quaymap::SearchOutcome& outcome) {
     progress->setVisible(false);
     search_state->setVisible(false);
     router_name->setText(text(outcome.name));
-    router_name->setVisible(true);
+    const bool choice = outcome.routers.size() > 1;
+    router_name->setVisible(!choice);
+    router_choice->setVisible(choice);
+    router_choice->clear();
+    for (const quaymap::RouterChoice& router : outcome.routers) {
+        router_choice->addItem(tr("%1 (%2)").arg(text(router.name), text(router.address)));
+        if (router.address == outcome.address)
+            router_choice->setCurrentIndex(router_choice->count() - 1);
+    }
     router_found = true;
     if (outcome.kind == quaymap::RouterKind::natpmp)
         apple_router = true;
     lan_address_ = text(outcome.lan_address);
     setCommandsEnabled(true);
     showPublicAddress(outcome.public_address, {});
+}
+
+void myApp::chooseRouter(int index) {
+    // The rows and the renewals belong to the router they came from.
+    for (const auto& gone : model_->keepOnly({}))
+        renewals_->cancel(gone);
+    showMessage({});
+    setCommandsEnabled(false);
+    background_.command([this, index] {
+        const quaymap::SearchOutcome outcome = engine_.choose(static_cast<std::size_t>(index));
+        return [this, outcome] {
+            const bool chosen = outcome.kind != quaymap::RouterKind::none;
+            if (chosen)
+                showRouter(outcome);
+            setCommandsEnabled(true);
+            syncRouter(router_choice);
+            if (!chosen)
+                showMessage(tr("That router cannot be chosen.").toStdString());
+        };
+    });
 }
 
 void myApp::showErrorWindow() {

@@ -63,6 +63,8 @@ class myApp : public QObject {
     QProgressBar* progress = nullptr;
     QProgressBar* adding_progress = nullptr;
     QLabel* router_name = nullptr;
+    // Takes the place of router_name when more than one router answered.
+    QComboBox* router_choice = nullptr;
     QDialog* err_windows = nullptr;
     DSClickableURLTextField* manual_url = nullptr;
     QPushButton* close_err_window = nullptr;
@@ -120,6 +122,8 @@ class myApp : public QObject {
   private:
     void startSearch();
     void showRouter(const quaymap::SearchOutcome& outcome);
+    // The user picked another of the routers found: the table is read from that one.
+    void chooseRouter(int index);
     void showErrorWindow();
     void setCommandsEnabled(bool enabled);
     // Rows come into the table as they are read; a refresh (`seen` given) also drops the rows

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     quaymap::RouterEngine engine;
     quaymap::SearchOptions search;
     search.description_url = options.router_url;
+    search.router_address = options.router_address;
     search.read_public_address = options.command == Command::status;
     const quaymap::SearchOutcome router = engine.search(search);
     if (router.kind == quaymap::RouterKind::none) {

@@ -7,10 +7,11 @@
 namespace quaymap_cli {
 
 const char* const kUsage =
-    "Usage: quaymap-cli [--json] [--router URL] [--verbose] COMMAND\n"
+    "Usage: quaymap-cli [--json] [--router URL|ADDRESS] [--verbose] COMMAND\n"
     "\n"
     "Commands:\n"
-    "  status                       the router, its public address and whether it is public\n"
+    "  status                       the router, its public address and whether it is public,\n"
+    "                               and any other router found\n"
     "  list                         the router's port mappings\n"
     "  add NAME PORT[:INTERNAL_PORT] tcp|udp|both [ADDRESS] [--lease SECONDS] [--keep]\n"
     "                               forward PORT to ADDRESS (default: this computer)\n"
@@ -19,6 +20,7 @@ const char* const kUsage =
     "Options:\n"
     "  --json          one JSON document on standard output\n"
     "  --router URL    use this device description URL instead of searching\n"
+    "  --router ADDRESS  use the router found at this address\n"
     "  --lease SECONDS the mapping's lease (default: the longest the router allows)\n"
     "  --keep          with add: renew the mapping until interrupted, then delete it\n"
     "  --verbose       the search's and the client's diagnostics on standard error\n"
@@ -78,7 +80,19 @@ bool parse_options(const std::vector<std::string>& arguments, Options& options,
             options.command = Command::version;
             return true;
         } else if (a == "--router" && has_value) {
-            options.router_url = arguments[++i];
+            const std::string& router = arguments[++i];
+            in6_addr address{};
+            if (router.find("://") != std::string::npos) {
+                options.router_url = router;
+            } else if (inet_pton(AF_INET, router.c_str(), &address) == 1 ||
+                       inet_pton(AF_INET6, router.c_str(), &address) == 1) {
+                options.router_address = router;
+            } else {
+                error = "--router takes a description URL (http://...) or a router's address, "
+                        "not " +
+                        router;
+                return false;
+            }
         } else if (a == "--lease" && has_value) {
             long long lease = 0;
             if (!whole_number(arguments[++i], 0xFFFFFFFFLL, lease)) {

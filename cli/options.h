@@ -14,7 +14,8 @@ struct Options {
     bool json = false;
     bool verbose = false;
     bool keep = false;
-    std::string router_url; // --router: a known description URL, no discovery
+    std::string router_url;     // --router URL: a known description URL, no discovery
+    std::string router_address; // --router ADDRESS: the router found at that address
     // add and delete
     std::string name;
     uint16_t external_port = 0;

@@ -43,10 +43,24 @@ std::string number_or_text(const std::string& text) {
     return text.empty() ? "null" : json_string(text);
 }
 
+// A router's fields, without the closing brace.
+std::string choice_json(RouterKind kind, const std::string& name, const std::string& address) {
+    return "{\"kind\":" + json_string(kind_key(kind)) + ",\"name\":" + json_string(name) +
+           ",\"address\":" + json_string(address);
+}
+
 std::string router_json(const SearchOutcome& router) {
-    return "{\"kind\":" + json_string(kind_key(router.kind)) +
-           ",\"name\":" + json_string(router.name) + ",\"address\":" + json_string(router.address) +
+    return choice_json(router.kind, router.name, router.address) +
            ",\"this_computer\":" + json_string(router.lan_address) + "}";
+}
+
+// The routers found besides the chosen one.
+std::vector<quaymap::RouterChoice> others(const SearchOutcome& router) {
+    std::vector<quaymap::RouterChoice> found;
+    for (const quaymap::RouterChoice& choice : router.routers)
+        if (choice.address != router.address)
+            found.push_back(choice);
+    return found;
 }
 
 std::string mapping_json(const MappingRecord& row) {
@@ -100,12 +114,18 @@ std::string status_text(const SearchOutcome& router) {
     if (!router.public_address.empty())
         text += quaymap::is_public_address(router.public_address) ? " (public)" : " (not public)";
     text += "\nthis computer: " + router.lan_address + "\n";
+    for (const quaymap::RouterChoice& other : others(router))
+        text += "also found: " + terminal_text(other.name) + " (" + kind_words(other.kind) +
+                ") at " + terminal_text(other.address) + "\n";
     return text;
 }
 
 std::string status_json(const SearchOutcome& router) {
+    std::string routers = "[" + choice_json(router.kind, router.name, router.address) + "}";
+    for (const quaymap::RouterChoice& other : others(router))
+        routers += "," + choice_json(other.kind, other.name, other.address) + "}";
     return "{\"command\":\"status\",\"ok\":true,\"router\":" + router_json(router) +
-           ",\"public_address\":" +
+           ",\"routers\":" + routers + "]" + ",\"public_address\":" +
            (router.public_address.empty() ? std::string("null")
                                           : json_string(router.public_address)) +
            ",\"address_is_public\":" +

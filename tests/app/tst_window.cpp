@@ -120,6 +120,15 @@ struct Window : Engine {
     }
 
     SearchOutcome search(const SearchOptions&) override { return called("search"), outcome; }
+    SearchOutcome choose(std::size_t index) override {
+        called("choose", std::to_string(index));
+        const std::unique_lock<std::mutex> lock(mutex);
+        if (index >= outcome.routers.size())
+            return {};
+        SearchOutcome chosen = outcome;
+        chosen.name = outcome.routers[index].name, chosen.address = outcome.routers[index].address;
+        return chosen;
+    }
     CommandResult list(const RowSink& sink) override {
         const CommandResult result = called("list");
         const std::vector<MappingRecord> rows = (locked(), listing);
@@ -192,6 +201,26 @@ class WindowTest : public QObject {
         QTextDocument tip; // a tool tip reads markup as such: it gets it escaped
         tip.setHtml(w.app.table->model()->index(1, 0).data(Qt::ToolTipRole).toString());
         QCOMPARE(tip.toPlainText(), shown);
+    }
+
+    void severalRoutersAreOfferedAndTheChosenOneListed() {
+        Window w(RouterKind::igd1, {mapping("web", "8080")});
+        w.outcome.address = "192.168.1.1";
+        w.outcome.routers = {{RouterKind::igd1, "Attic", "192.168.1.2"},
+                             {RouterKind::igd1, "Harbour Router", "192.168.1.1"}};
+        QVERIFY(w.found());
+        QVERIFY(w.app.router_choice->isVisible() && !w.app.router_name->isVisible());
+        QCOMPARE(w.app.router_choice->currentText(), "Harbour Router (192.168.1.1)");
+        w.locked(), w.listing = {mapping("attic", "9000")};
+        emit w.app.router_choice->activated(0);
+        QTRY_COMPARE(w.rows(), size_t(1));
+        QTRY_COMPARE(w.row(0).first(), "attic");
+        QCOMPARE(w.last("choose"), "0");
+        QCOMPARE(w.app.router_choice->currentText(), "Attic (192.168.1.2)");
+        emit w.app.router_choice->activated(5); // gone meanwhile: the table stays that router's
+        QTRY_COMPARE(w.app.command_message->text(), "That router cannot be chosen.");
+        QVERIFY(w.idle() && w.app.add_button->isEnabled());
+        QTRY_COMPARE(w.calls("list"), size_t(3));
     }
 
     void errorWindowSearchesAgainAndLetsTheUserQuit() {

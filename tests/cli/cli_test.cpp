@@ -39,6 +39,8 @@ TEST(CommandLine, ReadsEachCommandWithOptionsAnywhere) {
     EXPECT_EQ(parse("delete 25565 Both").protocols, (std::vector<std::string>{"TCP", "UDP"}));
     EXPECT_EQ(parse("--verbose list").command, Command::list);
     EXPECT_EQ(parse("status --help").command, Command::help);
+    EXPECT_EQ(parse("status --router 192.168.1.2").router_address, "192.168.1.2");
+    EXPECT_EQ(parse("status --router fe80::1").router_address, "fe80::1");
 }
 
 TEST(CommandLine, RefusesWhatCannotBeRightBeforeAnythingIsSent) {
@@ -46,10 +48,24 @@ TEST(CommandLine, RefusesWhatCannotBeRightBeforeAnythingIsSent) {
          {"", "open", "status extra", "add web 8080", "add  8080 tcp", "add web 0 tcp",
           "add web 65536 tcp", "add web 80x tcp", "add web 8080: tcp", "add web 8080 sctp",
           "add web 8080 tcp 192.168.1", "add web 8080 tcp --lease -5", "delete 8080", "list --keep",
-          "list --router", "list --colour"}) {
+          "list --router", "list --router router.local", "list --colour"}) {
         parse(line);
         EXPECT_FALSE(error.empty()) << line;
     }
+}
+
+TEST(Output, StatusNamesEveryRouterFoundTheOneUsedFirst) {
+    quaymap::SearchOutcome found{
+        quaymap::RouterKind::igd2, "Lab", "192.168.1.1", "192.168.1.20", "", "", {}};
+    found.routers = {{quaymap::RouterKind::igd1, "Attic\x1b", "192.168.1.2"},
+                     {quaymap::RouterKind::igd2, "Lab", "192.168.1.1"}};
+    EXPECT_NE(status_text(found).find("\nalso found: Attic\\x1b (UPnP IGD v1) at 192.168.1.2\n"),
+              std::string::npos);
+    EXPECT_NE(status_json(found).find(
+                  "\"routers\":[{\"kind\":\"igd2\",\"name\":\"Lab\",\"address\":\"192.168.1.1\"},"
+                  "{\"kind\":\"igd1\",\"name\":\"Attic\\u001b\",\"address\":\"192.168.1.2\"}]"),
+              std::string::npos)
+        << status_json(found);
 }
 
 TEST(Output, RouterTextNeverActsOnTheTerminalAndJsonIsAlwaysUtf8) {
