@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // One port mapping exactly as the gateway reported it; every field is kept as text.
@@ -19,4 +20,14 @@ struct MappingRecord {
                internal_port == other.internal_port;
     }
     bool operator!=(const MappingRecord& other) const { return !(*this == other); }
+};
+
+// What a listing could not read, and why: an entry of the index walk, or the rest of a protocol's
+// ports when a later page of GetListOfPortMappings failed.
+struct UnreadEntry {
+    int index = -1;       // the entry's GetGenericPortMappingEntry index; -1: a range of ports
+    std::string protocol; // a range: its protocol and its first port (it runs to 65535)
+    uint32_t first_port = 0;
+    // "501 Action Failed", "HTTP 404 Not Found", "an answer that cannot be read"
+    std::string reason;
 };

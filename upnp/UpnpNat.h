@@ -50,6 +50,8 @@ class UpnpNat {
     static constexpr std::size_t kAnswerCap = 4u * 1024u * 1024u;
     // A mapping list is never read past this many entries.
     static constexpr int kIndexCap = 4096;
+    // The index walk gives up after this many entries in a row that it could not read.
+    static constexpr int kUnreadInARow = 8;
 
     std::string last_response;
     std::vector<std::string> mapping_lines;
@@ -90,6 +92,8 @@ class UpnpNat {
     int igd_version = 0;
     // The latest listing stopped at kIndexCap.
     bool mappings_cut = false;
+    // What the latest listing skipped or could not reach, in the order met.
+    std::vector<UnreadEntry> mappings_unread;
     // The lease (s) that the latest successful AddPortMapping asked for (0: permanent).
     uint32_t last_lease = 0;
     // Every usable gateway that the latest search found, the chosen one first.
@@ -169,7 +173,7 @@ class UpnpNat {
     // or one index of GetGenericPortMappingEntry, so that a caller can take its lock per step
     // and show rows as they come.
     struct MappingCursor {
-        bool done = false; // the listing has ended (at its end, refused, cut, or broken)
+        bool done = false; // the listing has ended (at its end, cut, given up, or broken)
 
       private:
         friend class UpnpNat;
@@ -180,6 +184,7 @@ class UpnpNat {
         uint32_t start_port = 1;
         int index = 0;
         int count = 0;
+        int unread_in_a_row = 0;
         bool has_previous = false;
         MappingRecord previous;
     };
@@ -221,11 +226,11 @@ class UpnpNat {
     // then the last of `routers`.
     bool settle(const std::string& url, const upnp_http::Exchange& fetch);
     IgdRouter current_router() const;
-    bool read_entry(MappingRecord& record);
     int read_page(MappingCursor& cursor, const std::string& host, uint16_t port,
                   const std::string& path);
     int read_index(MappingCursor& cursor, const std::string& host, uint16_t port,
                    const std::string& path);
+    void cut_at_cap(MappingCursor& cursor);
     void finish(MappingCursor& cursor, Failure kind);
     void keep(MappingCursor& cursor, const MappingRecord& record);
     bool fail(const std::string& text, Failure kind);

@@ -2,13 +2,15 @@
 #include "answer_walk.h"
 #include "wire_text.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
 
 constexpr int kEntryReads = 10;
 constexpr std::size_t kPageSize = 1000;
-constexpr int kPortMappingNotFound = 730;
+constexpr int kArrayIndexInvalid = 713, kNoSuchEntryInArray = 714, kPortMappingNotFound = 730;
+const char* const kEntryAction = "GetGenericPortMappingEntry";
 
 std::string entry_arguments(int index) {
     return "<NewPortMappingIndex>" + std::to_string(index) +
@@ -47,6 +49,38 @@ uint32_t port_number(const std::string& text) {
     return value > 65535 ? 0 : value;
 }
 
+bool no_such_entry(int code) {
+    return code == kArrayIndexInvalid || code == kNoSuchEntryInArray;
+}
+
+// Why the router did not hand an entry over, in a few words: its own code and words, the
+// HTTP status it gave instead, or that the answer made no sense.
+std::string unread_reason(const upnp_detail::AnswerWalk& walk, const std::string& answer) {
+    int code = 0;
+    std::string words;
+    if (walk.upnp_error(code, words))
+        return std::to_string(code) + (words.empty() ? "" : " " + words);
+    if (walk.verdict() == UpnpNat::Failure::refused && !upnp_wire::http_status_is_200(answer) &&
+        answer.compare(0, 5, "HTTP/") == 0) {
+        const std::size_t from = answer.find(' ');
+        const std::size_t to = std::min(answer.find_first_of("\r\n"), from + 41);
+        if (from < to)
+            return "HTTP " + answer.substr(from + 1, to - from - 1);
+    }
+    return walk.verdict() == UpnpNat::Failure::refused ? "a refusal without a reason"
+                                                       : "an answer that cannot be read";
+}
+
+bool entry_of(upnp_detail::AnswerWalk& walk, MappingRecord& record) {
+    record.external_port = walk.argument("NewExternalPort");
+    record.protocol = walk.argument("NewProtocol");
+    record.internal_port = walk.argument("NewInternalPort");
+    record.internal_client = walk.argument("NewInternalClient");
+    record.description = walk.argument("NewPortMappingDescription");
+    record.lease_duration = walk.optional_argument("NewLeaseDuration");
+    return walk.ok();
+}
+
 } // namespace
 
 bool UpnpNat::get_port_mappings() {
@@ -63,6 +97,7 @@ int UpnpNat::read_mappings(MappingCursor& cursor) {
         return 0;
     if (cursor.mode == MappingCursor::Mode::fresh) {
         mappings_cut = false;
+        mappings_unread.clear();
         cursor.mode =
             service_type == SERVICE_WANIP2 ? MappingCursor::Mode::pages : MappingCursor::Mode::walk;
     }
@@ -87,8 +122,9 @@ int UpnpNat::read_page(MappingCursor& cursor, const std::string& host, uint16_t 
         return 0;
     }
     close_tcp();
-    note_upnp_error(last_response);
-    const Failure verdict = upnp_wire::verdict_of(last_response, "GetListOfPortMappings");
+    const upnp_detail::AnswerWalk walk(last_response, "GetListOfPortMappings");
+    const Failure verdict = walk.verdict();
+    walk.upnp_error(upnp_error_code, upnp_error_description);
     std::vector<MappingRecord> page;
     // A range without mappings is refused as PortMappingNotFound: an empty page, no failure.
     const bool empty = verdict == Failure::refused && upnp_error_code == kPortMappingNotFound;
@@ -99,7 +135,13 @@ int UpnpNat::read_page(MappingCursor& cursor, const std::string& host, uint16_t 
             cursor.mode = MappingCursor::Mode::walk;
             return 0;
         }
-        finish(cursor, verdict == Failure::none ? Failure::bad_answer : verdict);
+        if (verdict == Failure::unreachable) {
+            finish(cursor, verdict);
+            return 0;
+        }
+        mappings_unread.push_back({-1, cursor.udp ? "UDP" : "TCP", cursor.start_port,
+                                   unread_reason(walk, last_response)});
+        finish(cursor, Failure::none);
         return 0;
     }
     cursor.first_page = false;
@@ -130,35 +172,55 @@ int UpnpNat::read_page(MappingCursor& cursor, const std::string& host, uint16_t 
 
 int UpnpNat::read_index(MappingCursor& cursor, const std::string& host, uint16_t port,
                         const std::string& path) {
-    if (!exchange(host, port, path, "GetGenericPortMappingEntry", entry_arguments(cursor.index),
-                  kEntryReads, last_response)) {
+    if (!exchange(host, port, path, kEntryAction, entry_arguments(cursor.index), kEntryReads,
+                  last_response)) {
         cursor.done = cursor.lost = true;
         return 0;
     }
     close_tcp();
-    ++cursor.index;
-    const Failure verdict = upnp_wire::verdict_of(last_response, "GetGenericPortMappingEntry");
-    if (verdict == Failure::refused || verdict == Failure::unreachable) {
-        note_upnp_error(last_response);
-        // Past its last entry a router refuses the index: the walk's normal end.
-        finish(cursor, verdict == Failure::refused ? Failure::none : verdict);
+    const int index = cursor.index++;
+    upnp_detail::AnswerWalk walk(last_response, kEntryAction);
+    const Failure verdict = walk.verdict();
+    if (verdict == Failure::unreachable) {
+        finish(cursor, verdict);
+        return 0;
+    }
+    walk.upnp_error(upnp_error_code, upnp_error_description);
+    // Past its last entry a router says there is no such entry: the walk's normal end.
+    if (verdict == Failure::refused && no_such_entry(upnp_error_code)) {
+        finish(cursor, Failure::none);
         return 0;
     }
     MappingRecord record;
+    // Any other refusal or a broken answer hides one entry, not the rest of the table.
+    if (verdict != Failure::none || !entry_of(walk, record)) {
+        mappings_unread.push_back({index, "", 0, unread_reason(walk, last_response)});
+        if (++cursor.unread_in_a_row >= kUnreadInARow)
+            finish(cursor, Failure::none);
+        else
+            cut_at_cap(cursor);
+        return 0;
+    }
+    cursor.unread_in_a_row = 0;
     // A gateway that answers past its last entry with a copy of that entry ends the list here;
     // two different mappings that only share a description (TCP and UDP of one program) do not.
-    if (!read_entry(record) || (cursor.has_previous && cursor.previous == record)) {
+    if (cursor.has_previous && cursor.previous == record) {
         cursor.done = true;
         return 0;
     }
+    mapping_lines.push_back(line_of(record));
     keep(cursor, record);
     status = STATUS_READ;
-    // A gateway that keeps inventing entries must not keep the list growing for ever.
-    if (cursor.count >= kIndexCap) {
-        mappings_cut = true;
-        finish(cursor, Failure::none);
-    }
+    cut_at_cap(cursor);
     return 1;
+}
+
+// A gateway that keeps inventing entries must not keep the list growing for ever.
+void UpnpNat::cut_at_cap(MappingCursor& cursor) {
+    if (cursor.index < kIndexCap)
+        return;
+    mappings_cut = true;
+    finish(cursor, Failure::none);
 }
 
 // Ends the listing as the index walk always has: the count as the text, with status 8.
@@ -175,23 +237,13 @@ void UpnpNat::keep(MappingCursor& cursor, const MappingRecord& record) {
     ++cursor.count;
 }
 
-bool UpnpNat::read_entry(MappingRecord& record) {
-    upnp_detail::AnswerWalk walk(last_response, "GetGenericPortMappingEntry");
-    record.external_port = walk.argument("NewExternalPort");
-    record.protocol = walk.argument("NewProtocol");
-    record.internal_port = walk.argument("NewInternalPort");
-    record.internal_client = walk.argument("NewInternalClient");
-    record.description = walk.argument("NewPortMappingDescription");
-    record.lease_duration = walk.optional_argument("NewLeaseDuration");
-    if (!walk.ok())
+bool UpnpNat::parse_mapping_info() {
+    upnp_detail::AnswerWalk walk(last_response, kEntryAction);
+    MappingRecord record;
+    if (!entry_of(walk, record))
         return fail(walk.error(), Failure::bad_answer);
     mapping_lines.push_back(line_of(record));
-    return true;
-}
-
-bool UpnpNat::parse_mapping_info() {
-    MappingRecord record;
-    if (!read_entry(record) || (!mappings.empty() && mappings.back() == record))
+    if (!mappings.empty() && mappings.back() == record)
         return false;
     mappings.push_back(record);
     return true;

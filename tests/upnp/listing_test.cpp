@@ -19,6 +19,15 @@ class Listing : public Client {
             entries += entry(port, "e", "TCP", "list-entry.xml", "p:");
         return http(router.file("list-cdata.xml", {{"@ENTRIES@", entries}}));
     }
+    // The records of the latest listing, then what it could not read: "|<index, or protocol and
+    // first port>:<reason>;".
+    std::string listed() const {
+        std::string text = text_of(nat.mappings) + "|";
+        for (const UnreadEntry& u : nat.mappings_unread)
+            text += u.protocol + std::to_string(u.index < 0 ? u.first_port : u.index) + ":" +
+                    u.reason + ";";
+        return text;
+    }
     // Lists step by step, each step one exchange; the counts that the steps appended.
     std::vector<int> steps() {
         std::vector<int> counts;
@@ -64,12 +73,11 @@ TEST_F(Listing, PagesGoOnFromTheLastPortPlusOneThenUdp) {
     EXPECT_EQ(asked(list).at(0), router.file("request-GetListOfPortMappings.txt")); // 479 bytes
     ASSERT_EQ(nat.mappings.size(), 1002u);
     EXPECT_EQ(text_of({nat.mappings.back()}), "40001TCP e 3600;");
-    EXPECT_EQ(nat.failure, Failure::none);
-    // A later page that fails ends the listing with what was read.
-    on(list, fault(501, "ActionFailed"), {"<NewStartPort>1001<"});
+    // A later page that fails ends the listing with what was read, and says what it missed.
+    on(list, fault(501, "Action Failed"), {"<NewStartPort>1001<"});
     EXPECT_TRUE(nat.get_port_mappings());
     EXPECT_EQ(nat.mappings.size(), 1000u);
-    EXPECT_EQ(nat.failure, Failure::refused);
+    EXPECT_EQ(listed().substr(listed().find('|')), "|TCP1001:501 Action Failed;");
 }
 
 TEST_F(Listing, FirstPageRefusedOrUnreadableFallsBackToTheIndexWalk) {
@@ -87,19 +95,38 @@ TEST_F(Listing, FirstPageRefusedOrUnreadableFallsBackToTheIndexWalk) {
     }
 }
 
-TEST_F(Listing, IndexWalkEndsAtARepeatOrTheCap) {
-    // Past its table this router repeats its last entry; all five fields alike end the list.
-    on(walk, reply(walk, entry(1, "a")));
-    EXPECT_TRUE(nat.get_port_mappings());
-    EXPECT_EQ(text_of(nat.mappings), "1TCP a 3600;");
-    EXPECT_EQ(asked(walk).size(), 2u);
+TEST_F(Listing, IndexWalkEndsOnlyOnNoSuchEntryOrARepeatAndSaysWhatItSkipped) {
+    on(walk, reply(walk, entry(1, "a")), {"<NewPortMappingIndex>0<"});
+    on(walk, reply(walk, entry(3, "c")), {"<NewPortMappingIndex>2<"});
+    const std::string a = "1TCP a 3600;", ac = a + "3TCP c 3600;|";
+    // What index 1 answers; what the walk lists.
+    const std::pair<std::string, std::string> cases[] = {
+        {fault(501, "Action Failed"), ac + "1:501 Action Failed;"},
+        {http("", "404 Not Found"), ac + "1:HTTP 404 Not Found;"},
+        {http("<Envelope><Body><Fault/></Body></Envelope>"), ac + "1:a refusal without a reason;"},
+        {reply(walk, "<NewProtocol>TCP</NewProtocol>"), ac + "1:an answer that cannot be read;"},
+        {fault(713, "SpecifiedArrayIndexInvalid"), a + "|"},
+        // Past its table a router may repeat its last entry: all five fields alike end the list,
+        // so the TCP and UDP mappings of one program, alike but in their protocol, do not.
+        {reply(walk, entry(1, "a")), a + "|"},
+        {reply(walk, entry(1, "a", "UDP")), a + "1UDP a 3600;3TCP c 3600;|"},
+    };
+    for (const auto& [answer, expected] : cases) {
+        on(walk, answer, {"<NewPortMappingIndex>1<"});
+        EXPECT_TRUE(nat.get_port_mappings());
+        EXPECT_EQ(listed(), expected) << answer;
+    }
     EXPECT_EQ(asked(walk).at(0), router.file("request-GetGenericPortMappingEntry.txt")); // 669
-    EXPECT_FALSE(nat.mappings_cut);
+    // One that refuses every index is given up after eight in a row.
+    on(walk, fault(501, "Action Failed"));
+    const std::size_t before = asked(walk).size();
+    EXPECT_TRUE(nat.get_port_mappings() && nat.mappings_unread.size() == 8);
+    EXPECT_EQ(asked(walk).size(), before + UpnpNat::kUnreadInARow);
     // One that invents entries for ever, odd indexes unlike even ones, meets the cap.
+    on(walk, reply(walk, entry(1, "a")));
     for (const char* odd : {"1<", "3<", "5<", "7<", "9<"})
         on(walk, reply(walk, entry(1, "b")), {std::string(odd) + "/NewPortMappingIndex>"});
     EXPECT_TRUE(nat.get_port_mappings());
     EXPECT_EQ(nat.mappings.size(), std::size_t(UpnpNat::kIndexCap));
     EXPECT_TRUE(nat.mappings_cut);
-    EXPECT_EQ(asked(walk).size(), 2u + 4096u);
 }

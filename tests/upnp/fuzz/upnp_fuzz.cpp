@@ -1,6 +1,7 @@
 // Feeds any bytes, received as the client receives them, to everything that reads a router's
 // answers. No input may crash, hang or leave the client in a state it could not otherwise reach.
 #include "UpnpNat.h"
+#include "answer_walk.h"
 #include "http/answer_reader.h"
 #include "http/url.h"
 #include "wire_text.h"
@@ -50,6 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool fault = upnp_wire::upnp_error_of(text, code, reason);
     for (const char* action : {"AddPortMapping", "GetListOfPortMappings"}) {
         const UpnpNat::Failure verdict = upnp_wire::verdict_of(text, action);
+        const upnp_detail::AnswerWalk walk(text, action); // the listing's one parse of an answer
+        int walk_code = -1;
+        std::string walk_reason;
+        check(walk.verdict() == verdict && walk.upnp_error(walk_code, walk_reason) == fault &&
+              (!fault || (walk_code == code && walk_reason == reason)));
         check((verdict == UpnpNat::Failure::unreachable) == text.empty());
         check(verdict != UpnpNat::Failure::none || (upnp_wire::http_status_is_200(text) && !fault));
     }
