@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,9 @@ class UpnpNat {
     static constexpr int kIndexCap = 4096;
     // The index walk gives up after this many entries in a row that it could not read.
     static constexpr int kUnreadInARow = 8;
+    // The most mappings one GetListOfPortMappings answer may hold: miniupnpd's nftables backend
+    // up to 2.3.3 overruns its buffer (and dies) past 128 mappings of a protocol in one range.
+    static constexpr int kSafeListing = 128;
 
     std::string last_response;
     std::vector<std::string> mapping_lines;
@@ -169,15 +173,15 @@ class UpnpNat {
     // On true `address` holds the router's public address text; on false it is left untouched.
     bool get_external_ip(std::string& address);
 
-    // Listing, one exchange per step: one page of GetListOfPortMappings (on WANIPConnection:2)
-    // or one index of GetGenericPortMappingEntry, so that a caller can take its lock per step
-    // and show rows as they come.
+    // Listing, one exchange per step: one page of GetListOfPortMappings (on WANIPConnection:2,
+    // when index 128 shows the table small enough) or one index of GetGenericPortMappingEntry,
+    // so that a caller can take its lock per step and show rows as they come.
     struct MappingCursor {
         bool done = false; // the listing has ended (at its end, cut, given up, or broken)
 
       private:
         friend class UpnpNat;
-        enum class Mode { fresh, pages, walk } mode = Mode::fresh;
+        enum class Mode { fresh, probe, pages, walk } mode = Mode::fresh;
         bool first_page = true;
         bool udp = false;
         bool lost = false; // no exchange could be had
@@ -226,10 +230,13 @@ class UpnpNat {
     // then the last of `routers`.
     bool settle(const std::string& url, const upnp_http::Exchange& fetch);
     IgdRouter current_router() const;
+    int read_probe(MappingCursor& cursor, const std::string& host, uint16_t port,
+                   const std::string& path);
     int read_page(MappingCursor& cursor, const std::string& host, uint16_t port,
                   const std::string& path);
     int read_index(MappingCursor& cursor, const std::string& host, uint16_t port,
                    const std::string& path);
+    void walk_from_now_on(MappingCursor& cursor);
     void cut_at_cap(MappingCursor& cursor);
     void finish(MappingCursor& cursor, Failure kind);
     void keep(MappingCursor& cursor, const MappingRecord& record);
@@ -244,6 +251,8 @@ class UpnpNat {
     std::string answer_problem_;
     // The services of the latest description that walked, in the order they are preferred.
     std::vector<WanService> services_;
+    // Control URLs whose router stopped answering a listing by pages: read by the index walk.
+    std::set<std::string> walk_only_;
 };
 
 // The client of the whole process.

@@ -98,8 +98,11 @@ int UpnpNat::read_mappings(MappingCursor& cursor) {
     if (cursor.mode == MappingCursor::Mode::fresh) {
         mappings_cut = false;
         mappings_unread.clear();
-        cursor.mode =
-            service_type == SERVICE_WANIP2 ? MappingCursor::Mode::pages : MappingCursor::Mode::walk;
+        // Pages only where one cannot overrun the router; a router that stopped answering
+        // them is walked for the rest of the run.
+        cursor.mode = service_type != SERVICE_WANIP2 || walk_only_.count(control_url)
+                          ? MappingCursor::Mode::walk
+                          : MappingCursor::Mode::probe;
     }
     std::string host;
     uint16_t port = 0;
@@ -109,8 +112,38 @@ int UpnpNat::read_mappings(MappingCursor& cursor) {
         fail("Fail to parseURl: " + control_url + "\n", Failure::unreachable);
         return 0;
     }
-    return cursor.mode == MappingCursor::Mode::pages ? read_page(cursor, host, port, path)
-                                                     : read_index(cursor, host, port, path);
+    switch (cursor.mode) {
+    case MappingCursor::Mode::probe:
+        return read_probe(cursor, host, port, path);
+    case MappingCursor::Mode::pages:
+        return read_page(cursor, host, port, path);
+    default:
+        return read_index(cursor, host, port, path);
+    }
+}
+
+// The table holds more than kSafeListing entries unless the router says it has no entry at
+// that index: only then may one page cover a protocol's whole range.
+int UpnpNat::read_probe(MappingCursor& cursor, const std::string& host, uint16_t port,
+                        const std::string& path) {
+    if (!exchange(host, port, path, kEntryAction, entry_arguments(kSafeListing), kEntryReads,
+                  last_response)) {
+        walk_from_now_on(cursor);
+        return 0;
+    }
+    close_tcp();
+    const upnp_detail::AnswerWalk walk(last_response, kEntryAction);
+    if (walk.verdict() == Failure::unreachable) {
+        walk_from_now_on(cursor);
+        return 0;
+    }
+    int code = 0;
+    std::string words;
+    cursor.mode =
+        walk.verdict() == Failure::refused && walk.upnp_error(code, words) && no_such_entry(code)
+            ? MappingCursor::Mode::pages
+            : MappingCursor::Mode::walk;
+    return 0;
 }
 
 int UpnpNat::read_page(MappingCursor& cursor, const std::string& host, uint16_t port,
@@ -118,12 +151,16 @@ int UpnpNat::read_page(MappingCursor& cursor, const std::string& host, uint16_t 
     if (!exchange(host, port, path, "GetListOfPortMappings",
                   page_arguments(cursor.start_port, cursor.udp ? "UDP" : "TCP"), kEntryReads,
                   last_response)) {
-        cursor.done = cursor.lost = true;
+        walk_from_now_on(cursor);
         return 0;
     }
     close_tcp();
     const upnp_detail::AnswerWalk walk(last_response, "GetListOfPortMappings");
     const Failure verdict = walk.verdict();
+    if (verdict == Failure::unreachable) {
+        walk_from_now_on(cursor);
+        return 0;
+    }
     walk.upnp_error(upnp_error_code, upnp_error_description);
     std::vector<MappingRecord> page;
     // A range without mappings is refused as PortMappingNotFound: an empty page, no failure.
@@ -133,10 +170,6 @@ int UpnpNat::read_page(MappingCursor& cursor, const std::string& host, uint16_t 
         if (cursor.first_page) {
             cursor.first_page = false;
             cursor.mode = MappingCursor::Mode::walk;
-            return 0;
-        }
-        if (verdict == Failure::unreachable) {
-            finish(cursor, verdict);
             return 0;
         }
         mappings_unread.push_back({-1, cursor.udp ? "UDP" : "TCP", cursor.start_port,
@@ -221,6 +254,18 @@ void UpnpNat::cut_at_cap(MappingCursor& cursor) {
         return;
     mappings_cut = true;
     finish(cursor, Failure::none);
+}
+
+// Ends this listing as unreachable and keeps GetListOfPortMappings from this router: a router
+// that crashed on a page will crash on it again.
+void UpnpNat::walk_from_now_on(MappingCursor& cursor) {
+    walk_only_.insert(control_url);
+    if (log)
+        log("the router at " + control_url +
+            " stopped answering during a listing by pages; it is listed by the index walk "
+            "from now on");
+    cursor.lost = true;
+    finish(cursor, Failure::unreachable);
 }
 
 // Ends the listing as the index walk always has: the count as the text, with status 8.

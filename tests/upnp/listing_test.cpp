@@ -28,16 +28,6 @@ class Listing : public Client {
                     u.reason + ";";
         return text;
     }
-    // Lists step by step, each step one exchange; the counts that the steps appended.
-    std::vector<int> steps() {
-        std::vector<int> counts;
-        for (UpnpNat::MappingCursor cursor; !cursor.done;) {
-            const std::size_t before = router.requests().size();
-            counts.push_back(nat.read_mappings(cursor));
-            EXPECT_EQ(router.requests().size(), before + 1);
-        }
-        return counts;
-    }
 };
 
 TEST_F(Listing, InCdataOrEscapedWithAnyPrefix) {
@@ -68,7 +58,12 @@ TEST_F(Listing, PagesGoOnFromTheLastPortPlusOneThenUdp) {
     on(list, page(1, 1000));
     on(list, page(40000, 2), {"<NewStartPort>1001<"});
     on(list, fault(730, "PortMappingNotFound"), {">UDP<"}); // no UDP mapping
-    EXPECT_EQ(steps(), (std::vector<int>{1000, 2, 0}));
+    // Step by step, each step one exchange: index 128 first (no such entry), then the pages.
+    std::vector<int> steps;
+    for (UpnpNat::MappingCursor cursor; !cursor.done;)
+        steps.push_back(nat.read_mappings(cursor));
+    EXPECT_EQ(steps, (std::vector<int>{0, 1000, 2, 0}));
+    EXPECT_EQ(router.requests().size(), steps.size());
     EXPECT_TRUE(has(asked(list).at(2), "<NewStartPort>1</NewStartPort>")); // UDP from the start
     EXPECT_EQ(asked(list).at(0), router.file("request-GetListOfPortMappings.txt")); // 479 bytes
     ASSERT_EQ(nat.mappings.size(), 1002u);
@@ -78,21 +73,6 @@ TEST_F(Listing, PagesGoOnFromTheLastPortPlusOneThenUdp) {
     EXPECT_TRUE(nat.get_port_mappings());
     EXPECT_EQ(nat.mappings.size(), 1000u);
     EXPECT_EQ(listed().substr(listed().find('|')), "|TCP1001:501 Action Failed;");
-}
-
-TEST_F(Listing, FirstPageRefusedOrUnreadableFallsBackToTheIndexWalk) {
-    nat.service_type = SERVICE_WANIP2;
-    on(walk, reply(walk, entry(8080)), {"<NewPortMappingIndex>0<"});
-    // The TCP and UDP mappings of one program differ only in their protocol.
-    on(walk, reply(walk, entry(8080, "web", "UDP")), {"<NewPortMappingIndex>1<"});
-    for (const std::string& first :
-         {fault(401, "Invalid Action"), reply(list, "<NewPortListing/>")}) {
-        on(list, first);
-        nat.mappings.clear();
-        EXPECT_EQ(steps(), (std::vector<int>{0, 1, 1, 0})); // index 2: no such entry
-        EXPECT_EQ(text_of(nat.mappings), "8080TCP web 3600;8080UDP web 3600;");
-        EXPECT_EQ(nat.failure, Failure::none);
-    }
 }
 
 TEST_F(Listing, IndexWalkEndsOnlyOnNoSuchEntryOrARepeatAndSaysWhatItSkipped) {
@@ -129,4 +109,32 @@ TEST_F(Listing, IndexWalkEndsOnlyOnNoSuchEntryOrARepeatAndSaysWhatItSkipped) {
     EXPECT_TRUE(nat.get_port_mappings());
     EXPECT_EQ(nat.mappings.size(), std::size_t(UpnpNat::kIndexCap));
     EXPECT_TRUE(nat.mappings_cut);
+}
+
+TEST_F(Listing, PagesOnlyWhenIndex128HoldsNoEntry) {
+    nat.service_type = SERVICE_WANIP2;
+    std::vector<std::string> logged;
+    nat.log = [&logged](const std::string& line) { logged.push_back(line); };
+    const std::string none = fault(714, "NoSuchEntryInArray"), empty = fault(730, "x");
+    // The router; what its index 128 and first page answer ("": nothing); the pages asked;
+    // whether the listing was had. A router that once did not answer is walked from then on.
+    const std::tuple<const char*, std::string, std::string, std::size_t, bool> cases[] = {
+        {"/a", fault(713, "SpecifiedArrayIndexInvalid"), empty, 2, true},
+        // A router may name the service without listing by pages: the index walk still can.
+        {"/a", none, fault(401, "Invalid Action"), 1, true},
+        {"/a", reply(walk, entry(129)), empty, 0, true},
+        {"/a", "", empty, 0, false},
+        {"/a", none, empty, 0, true},
+        {"/b", none, "", 1, false},
+        {"/b", none, empty, 0, true},
+    };
+    for (const auto& [path, probe, first, pages, had] : cases) {
+        nat.control_url = router.url(path);
+        router.on_http({{"<NewPortMappingIndex>128<"}, probe, 0, 0, probe.empty() ? 0 : SIZE_MAX});
+        router.on_http({{"#" + list + "\""}, first, 0, 0, first.empty() ? 0 : SIZE_MAX});
+        const std::size_t before = asked(list).size();
+        EXPECT_EQ(nat.get_port_mappings(), had);
+        EXPECT_EQ(asked(list).size() - before, pages) << path << probe << first;
+    }
+    EXPECT_TRUE(logged.size() == 2 && has(logged[1], nat.control_url + " stopped answering"));
 }
