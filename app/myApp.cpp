@@ -265,6 +265,9 @@ void myApp::listed(const CommandResult& result, const QSet<QString>* seen) {
     if (result.rows_cut)
         return showMessage("The router lists more mappings than QuayMap reads; the table shows "
                            "the first ones.");
+    // A row the router did not hand over may still be there: none is dropped.
+    if (!result.unread.empty())
+        return showMessage(quaymap::unread_text(result.unread));
     // NAT-PMP lists nothing: the table keeps the mappings QuayMap made.
     if (seen && !apple_router)
         for (const auto& gone : model_->keepOnly(*seen))

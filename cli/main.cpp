@@ -69,7 +69,9 @@ int main(int argc, char** argv) {
             complain(result.message);
         else if (result.rows_cut)
             complain("The router lists more mappings than are read; the list is cut.");
-        return exit_status(result);
+        if (!result.unread.empty())
+            complain(quaymap::unread_text(result.unread));
+        return result.ok() && !result.complete() ? kExitIncomplete : exit_status(result);
     }
     case Command::add:
     case Command::remove:

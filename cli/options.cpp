@@ -27,7 +27,7 @@ const char* const kUsage =
     "  --help, --version\n"
     "\n"
     "Exit status: 0 done, 1 the router refused, 2 usage, 3 no router found,\n"
-    "4 the router did not answer.\n";
+    "4 the router did not answer, 5 the router did not list every mapping.\n";
 
 namespace {
 

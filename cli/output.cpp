@@ -72,6 +72,17 @@ std::string mapping_json(const MappingRecord& row) {
            ",\"lease_seconds\":" + number_or_text(row.lease_duration) + "}";
 }
 
+// An entry by its place in the router's table (from 1), or a range of ports a page did not list.
+std::string unread_json(const UnreadEntry& entry) {
+    std::string text = "{\"entry\":";
+    if (entry.index < 0)
+        text += "null,\"protocol\":" + json_string(entry.protocol) +
+                ",\"first_port\":" + std::to_string(entry.first_port);
+    else
+        text += std::to_string(entry.index + 1);
+    return text + ",\"reason\":" + json_string(entry.reason) + "}";
+}
+
 std::string pad(std::string text, std::size_t width) {
     // Columns line up by characters, not bytes: the arrow of "2222 → 22" is three bytes.
     std::size_t shown = 0;
@@ -151,7 +162,10 @@ std::string list_json(const SearchOutcome& router, const std::vector<MappingReco
         ",\"router\":" + router_json(router) + ",\"mappings\":[";
     for (std::size_t i = 0; i < rows.size(); ++i)
         text += (i ? "," : "") + mapping_json(rows[i]);
-    text += "],\"complete\":" + std::string(result.ok() && !result.rows_cut ? "true" : "false");
+    text += "],\"complete\":" + std::string(result.complete() ? "true" : "false") + ",\"unread\":[";
+    for (std::size_t i = 0; i < result.unread.size(); ++i)
+        text += (i ? "," : "") + unread_json(result.unread[i]);
+    text += "]";
     if (!result.ok())
         text += ",\"error\":{\"verdict\":" + json_string(quaymap::verdict_name(result.verdict)) +
                 ",\"message\":" + json_string(result.message) + "}";

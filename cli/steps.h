@@ -8,7 +8,8 @@
 
 namespace quaymap_cli {
 
-constexpr int kExitRefused = 1, kExitUsage = 2, kExitNoRouter = 3, kExitUnreachable = 4;
+constexpr int kExitRefused = 1, kExitUsage = 2, kExitNoRouter = 3, kExitUnreachable = 4,
+              kExitIncomplete = 5;
 
 int exit_status(const quaymap::CommandResult& result);
 const char* command_name(Command command);

@@ -54,7 +54,11 @@ struct CommandResult {
     MappingRecord row;       // add and renew: the mapping as the router now holds it
     std::string address;     // public_address: the address read
     bool rows_cut = false;   // list: the router listed more than is ever read
+    // list: what the router did not hand over, and why.
+    std::vector<UnreadEntry> unread;
     bool ok() const { return verdict == Verdict::done; }
+    // list: every mapping the router holds was read (a row may have come twice).
+    bool complete() const { return ok() && !rows_cut && unread.empty(); }
 };
 
 struct AddRequest {

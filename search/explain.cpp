@@ -119,4 +119,38 @@ std::string unreachable_text(const std::string& what, const std::string& router)
            ". Check that it is on and that this computer is still on its network.";
 }
 
+namespace {
+
+// Where a run of unread entries stands: "entry 2", "entries 5 to 7", "UDP ports 1001 to 65535".
+std::string unread_place(const UnreadEntry& first, const UnreadEntry& last) {
+    if (first.index < 0)
+        return first.protocol + " ports " + std::to_string(first.first_port) + " to 65535";
+    if (first.index == last.index)
+        return "entry " + std::to_string(first.index + 1);
+    return "entries " + std::to_string(first.index + 1) + " to " + std::to_string(last.index + 1);
+}
+
+} // namespace
+
+std::string unread_text(const std::vector<UnreadEntry>& unread) {
+    // A router that refuses one entry often refuses its neighbours the same way: one run each.
+    constexpr std::size_t kRunsShown = 3;
+    std::string runs;
+    std::size_t i = 0;
+    for (std::size_t shown = 0; i < unread.size() && shown < kRunsShown; ++shown) {
+        const UnreadEntry& first = unread[i];
+        std::size_t end = i + 1;
+        while (first.index >= 0 && end < unread.size() &&
+               unread[end].index == unread[end - 1].index + 1 && unread[end].reason == first.reason)
+            ++end;
+        if (!runs.empty())
+            runs += "; ";
+        runs += unread_place(first, unread[end - 1]) + ": " + first.reason;
+        i = end;
+    }
+    if (i < unread.size())
+        runs += "; " + std::to_string(unread.size() - i) + " more";
+    return runs.empty() ? "" : "The router did not list every mapping (" + runs + ").";
+}
+
 } // namespace quaymap

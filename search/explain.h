@@ -36,4 +36,8 @@ std::string refusal_text(const std::string& what, int code, const std::string& d
                          const std::string& requested_client);
 std::string unreachable_text(const std::string& what, const std::string& router);
 
+// "The router did not list every mapping (entry 2: 501 Action Failed; entries 5 to 7: HTTP 500
+// Internal Server Error).": the first few runs of entries with one reason; empty for none.
+std::string unread_text(const std::vector<UnreadEntry>& unread);
+
 } // namespace quaymap

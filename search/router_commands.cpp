@@ -120,6 +120,7 @@ CommandResult RouterEngine::list(const RowSink& row) {
                 if (upnp_.failure == UpnpNat::Failure::unreachable)
                     result = upnp_failure("read all the mappings");
                 result.rows_cut = upnp_.mappings_cut;
+                result.unread = upnp_.mappings_unread;
             }
         }
         if (row)

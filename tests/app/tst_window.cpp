@@ -339,10 +339,18 @@ class WindowTest : public QObject {
         QVERIFY(w.idle() && w.rows() == 2 && !w.app.copy_address_button->isVisible());
         QCOMPARE(w.app.public_address->text() + w.app.command_message->text(),
                  "no addressno answer");
+        // Nor does one that skipped entries the router would not give.
+        auto& u = (w.results["list"] = {}).unread;
+        u = {{1, "", 0, "A"}, {2, "", 0, "A"}, {-1, "U", 9, "x"}, {7, "", 0, "y"}, {9, "", 0, "y"}};
+        w.app.syncRouter();
+        QVERIFY(w.idle() && w.rows() == 2);
+        QCOMPARE(w.app.command_message->text(),
+                 "The router did not list every mapping (entries 2 to 3: A; U ports 9 to 65535: x; "
+                 "entry 8: y; 1 more).");
         // A router that did not answer for its address is not asked for its table too.
         w.locked(), w.results["public_address"].verdict = Verdict::unreachable;
         w.app.syncRouter();
-        QVERIFY(w.idle() && w.calls("list") == 3);
+        QVERIFY(w.idle() && w.calls("list") == 4);
     }
 
     void commandsGoOutBesideARefreshAndKeepWhatTheyChanged() {

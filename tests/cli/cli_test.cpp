@@ -101,8 +101,14 @@ TEST(CommandLine, JsonRowsKeepTheRoutersOddValues) {
         list_json(router, {{"web", "TCP", "99999", "10.0.0.2", "", "abc"}}, {});
     for (const char* part :
          {"\"kind\":\"igd2\"", "\"external_port\":99999",
-          "\"internal_port\":null,\"lease_seconds\":\"abc\"", "\"complete\":true"})
+          "\"internal_port\":null,\"lease_seconds\":\"abc\"", "\"complete\":true,\"unread\":[]"})
         EXPECT_NE(json.find(part), std::string::npos) << part;
+    quaymap::CommandResult partly;
+    partly.unread = {{1, "", 0, "A"}, {-1, "UDP", 9, "B"}};
+    EXPECT_NE(list_json(router, {}, partly)
+                  .find("\"complete\":false,\"unread\":[{\"entry\":2,\"reason\":\"A\"},{\"entry\":"
+                        "null,\"protocol\":\"UDP\",\"first_port\":9,\"reason\":\"B\"}]}"),
+              std::string::npos);
 }
 
 namespace {
