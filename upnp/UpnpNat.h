@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <set>
 #include <string>
@@ -175,7 +176,9 @@ class UpnpNat {
 
     // Listing, one exchange per step: one page of GetListOfPortMappings (on WANIPConnection:2,
     // when index 128 shows the table small enough) or one index of GetGenericPortMappingEntry,
-    // so that a caller can take its lock per step and show rows as they come.
+    // so that a caller can take its lock per step and show rows as they come. An add or delete
+    // made on this client between two steps of an index walk moves the walk to where its next
+    // row now stands (or back to the start), so that no row is missed.
     struct MappingCursor {
         bool done = false; // the listing has ended (at its end, cut, given up, or broken)
 
@@ -191,6 +194,8 @@ class UpnpNat {
         int unread_in_a_row = 0;
         bool has_previous = false;
         MappingRecord previous;
+        uint64_t changes_seen = 0;
+        std::set<std::string> read; // "PORT/PROTOCOL" of each row the walk has read
     };
     // Appends the records of one step to `mappings` (and `mapping_lines`) and returns how many;
     // a default-constructed cursor starts a fresh listing.
@@ -236,10 +241,14 @@ class UpnpNat {
                   const std::string& path);
     int read_index(MappingCursor& cursor, const std::string& host, uint16_t port,
                    const std::string& path);
+    void follow_changes(MappingCursor& cursor);
     void walk_from_now_on(MappingCursor& cursor);
     void cut_at_cap(MappingCursor& cursor);
     void finish(MappingCursor& cursor, Failure kind);
     void keep(MappingCursor& cursor, const MappingRecord& record);
+    // An add or a delete that may have changed the router's table: the port and protocol that
+    // a confirmed delete removed, else port 0 (where the table changed is unknown).
+    void note_change(uint16_t deleted_port = 0, const std::string& protocol = {});
     bool fail(const std::string& text, Failure kind);
     bool succeed(int32_t new_status);
     void say(const char* format, ...) const __attribute__((format(printf, 2, 3)));
@@ -251,6 +260,10 @@ class UpnpNat {
     std::string answer_problem_;
     // The services of the latest description that walked, in the order they are preferred.
     std::vector<WanService> services_;
+    // The latest changes to the router's table made through this client, oldest first, and how
+    // many were ever made; a walk that missed more than are kept starts again.
+    std::deque<std::string> changes_;
+    uint64_t change_count_ = 0;
     // Control URLs whose router stopped answering a listing by pages: read by the index walk.
     std::set<std::string> walk_only_;
 };

@@ -10,6 +10,8 @@ namespace {
 constexpr int kEntryReads = 10;
 constexpr std::size_t kPageSize = 1000;
 constexpr int kArrayIndexInvalid = 713, kNoSuchEntryInArray = 714, kPortMappingNotFound = 730;
+// A walk that missed more changes than this reads its table again.
+constexpr std::size_t kChangesKept = 64;
 const char* const kEntryAction = "GetGenericPortMappingEntry";
 
 std::string entry_arguments(int index) {
@@ -71,6 +73,13 @@ std::string unread_reason(const upnp_detail::AnswerWalk& walk, const std::string
                                                        : "an answer that cannot be read";
 }
 
+// What a walk remembers of a row it read, to know whether a delete moved the rows after it.
+std::string mapping_key(const std::string& port, std::string protocol) {
+    for (char& c : protocol)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return std::to_string(port_number(port)) + "/" + protocol;
+}
+
 bool entry_of(upnp_detail::AnswerWalk& walk, MappingRecord& record) {
     record.external_port = walk.argument("NewExternalPort");
     record.protocol = walk.argument("NewProtocol");
@@ -98,12 +107,14 @@ int UpnpNat::read_mappings(MappingCursor& cursor) {
     if (cursor.mode == MappingCursor::Mode::fresh) {
         mappings_cut = false;
         mappings_unread.clear();
+        cursor.changes_seen = change_count_;
         // Pages only where one cannot overrun the router; a router that stopped answering
         // them is walked for the rest of the run.
         cursor.mode = service_type != SERVICE_WANIP2 || walk_only_.count(control_url)
                           ? MappingCursor::Mode::walk
                           : MappingCursor::Mode::probe;
     }
+    follow_changes(cursor);
     std::string host;
     uint16_t port = 0;
     std::string path;
@@ -243,6 +254,7 @@ int UpnpNat::read_index(MappingCursor& cursor, const std::string& host, uint16_t
     }
     mapping_lines.push_back(line_of(record));
     keep(cursor, record);
+    cursor.read.insert(mapping_key(record.external_port, record.protocol));
     status = STATUS_READ;
     cut_at_cap(cursor);
     return 1;
@@ -254,6 +266,40 @@ void UpnpNat::cut_at_cap(MappingCursor& cursor) {
         return;
     mappings_cut = true;
     finish(cursor, Failure::none);
+}
+
+// A confirmed delete of a row already read moves every later row one index down; any other
+// change (an add, whose place is unknown, or a delete that may have hit a skipped entry) sends
+// the walk back to the start. Rows read again are handed over again.
+void UpnpNat::follow_changes(MappingCursor& cursor) {
+    const uint64_t missed = change_count_ - cursor.changes_seen;
+    cursor.changes_seen = change_count_;
+    if (missed == 0 || cursor.mode != MappingCursor::Mode::walk)
+        return;
+    bool again = missed > changes_.size();
+    for (std::size_t i = changes_.size() - std::min<uint64_t>(missed, changes_.size());
+         i < changes_.size() && !again; ++i) {
+        const std::string& deleted = changes_[i];
+        if (!deleted.empty() && cursor.read.erase(deleted) > 0)
+            --cursor.index;
+        else
+            again = deleted.empty() || !mappings_unread.empty();
+    }
+    if (again) {
+        cursor.index = 0;
+        cursor.read.clear();
+        cursor.unread_in_a_row = 0;
+        mappings_unread.clear();
+    }
+    // The row read last may now stand at the next index: it is no repeat of a router's end.
+    cursor.has_previous = false;
+}
+
+void UpnpNat::note_change(uint16_t deleted_port, const std::string& protocol) {
+    changes_.push_back(deleted_port ? mapping_key(std::to_string(deleted_port), protocol) : "");
+    if (changes_.size() > kChangesKept)
+        changes_.pop_front();
+    ++change_count_;
 }
 
 // Ends this listing as unreachable and keeps GetListOfPortMappings from this router: a router

@@ -57,6 +57,9 @@ bool UpnpNat::add_port_mapping(const std::string& description, const std::string
         upnp_detail::replace_file(log_folder, "quaymap.log", answer);
         close_tcp();
         const Failure verdict = judge(answer, "AddPortMapping");
+        // Where a router puts a new mapping in its table is its own affair.
+        if (verdict != Failure::refused)
+            note_change();
         if (verdict == Failure::none) {
             last_lease = asked;
             return succeed(STATUS_CHANGED);
@@ -78,6 +81,8 @@ bool UpnpNat::del_port_mapping(uint16_t external_port, const std::string& protoc
         return false;
     close_tcp();
     const Failure verdict = judge(answer, "DeletePortMapping");
+    if (verdict != Failure::refused)
+        note_change(verdict == Failure::none ? external_port : 0, protocol);
     if (verdict == Failure::none)
         return succeed(STATUS_CHANGED);
     note_upnp_error(answer);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <poll.h>
@@ -30,6 +31,7 @@ struct Rule {
     int gap_ms = 0;                     // HTTP: pause between two writes
     std::size_t close_after = SIZE_MAX; // HTTP: send only this many bytes, then close
     bool keep_open = false;             // HTTP: the connection stays until the client closes it
+    std::function<std::string(const std::string&)> reply = nullptr; // HTTP: answers when set
 };
 
 // An HTTP answer: the status line, Content-Length, "Connection: close", then `body`.
@@ -175,7 +177,8 @@ class FakeRouter {
             }
             Rule rule;
             record(web, request, rule);
-            const std::string bytes = rule.answer.substr(0, rule.close_after);
+            const std::string bytes =
+                (rule.reply ? rule.reply(request) : rule.answer).substr(0, rule.close_after);
             const std::size_t piece = rule.piece > 0 ? rule.piece : bytes.size();
             // A client that gives up closes its end: the next write fails and ends a trickle.
             for (std::size_t at = 0; at < bytes.size() && !closing_; at += piece) {

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <set>
 #include <tuple>
 
 using namespace quaymap;
@@ -63,17 +65,19 @@ struct Network {
         engine->natpmp().set_timings({100, 3});
     }
     ~Network() { set_log_observer({}); }
-    // Answers `action` (when its request also holds `also`), or refuses it with `code`.
-    void answer(const std::string& action, const std::string& arguments, std::string also = "") {
-        router.on_http(
-            {{"#" + action + "\"", also},
-             http(router.file("response.xml", {{"@ACTION@", action}, {"@ARGS@", arguments}}))});
+    // What the router says to `action`: its out-arguments, or a refusal with `code`.
+    std::string reply(const std::string& action, const std::string& arguments) const {
+        return http(router.file("response.xml", {{"@ACTION@", action}, {"@ARGS@", arguments}}));
+    }
+    std::string fault(int code, const std::string& text) const {
+        return http(router.file("fault.xml", {{"@CODE@", std::to_string(code)}, {"@TEXT@", text}}),
+                    "500 Internal Server Error");
+    }
+    void answer(const std::string& action, const std::string& arguments) {
+        router.on_http({{"#" + action + "\""}, reply(action, arguments)});
     }
     void refuse(const std::string& action, int code, const std::string& text) {
-        router.on_http(
-            {{"#" + action + "\""},
-             http(router.file("fault.xml", {{"@CODE@", std::to_string(code)}, {"@TEXT@", text}}),
-                  "500 Internal Server Error")});
+        router.on_http({{"#" + action + "\""}, fault(code, text)});
     }
 };
 
@@ -212,25 +216,54 @@ TEST(Commands, NothingIsSentForARequestThatCannotBeRight) {
     EXPECT_EQ(net.router.requests().size(), before);
 }
 
-TEST(Commands, ListHandsOverEachRowAsItIsRead) {
-    Network net(1);
-    net.engine->search({});
-    for (int i = 0; i < 3; ++i) {
-        const std::string port = std::to_string(8080 + i);
-        net.answer(
-            "GetGenericPortMappingEntry",
-            net.router.file("entry.xml", {{"@N@", port}, {"@PROTO@", "TCP"}, {"@DESC@", "web"}}),
-            "Index>" + std::to_string(i) + "<");
+TEST(Commands, AListingThatAChangeInterruptedMissesNoRow) {
+    // The table (above 1000: refused); the row (handed over as read) after which the listing
+    // deletes (-) or adds (+: first, last above 50) a port; the rows handed over; what was unread.
+    const std::tuple<std::vector<int>, int, int, std::vector<int>, std::string> cases[] = {
+        {{1, 2, 3, 4, 5}, 2, -2, {1, 2, 3, 4, 5}, ""},      // a row read: the rest moved back
+        {{1, 2, 3, 4, 5}, 2, -4, {1, 2, 3, 5}, ""},         // a row ahead: nothing moved
+        {{1, 2, 3, 4, 5}, 2, +9, {1, 2, 3, 4, 5, 9}, ""},   // anywhere: read again
+        {{1, 2, 3, 4, 5}, 1, +99, {1, 2, 3, 4, 5, 99}, ""}, // no false end on the row read last
+        {{1, 1002, 3, 4, 5}, 3, -1002, {1, 3, 4, 5}, ""},   // maybe a row skipped: read again
+        {{1, 1002, 3, 4, 5}, 3, -5, {1, 3, 4}, " (entry 2: 501 Action Failed)."},
+    };
+    for (const auto& [ports, after, change, handed, unread] : cases) {
+        std::vector<int> table = ports; // as the router holds it, request by request
+        Network net(1);
+        net.engine->search({});
+        const auto serve = [&](const std::string& r) {
+            const auto value = [&](std::string tag) {
+                return std::atoi(&r[r.find(tag) + tag.size()]);
+            };
+            const std::size_t hash = r.find('#');
+            const std::string action = r.substr(hash + 1, r.find('"', hash) - hash - 1);
+            const int port = value("<NewExternalPort>");
+            if (action == "DeletePortMapping")
+                table.erase(std::find(table.begin(), table.end(), port));
+            if (action == "AddPortMapping")
+                table.insert(port > 50 ? table.end() : table.begin(), port);
+            const bool entry = action == "GetGenericPortMappingEntry";
+            const std::size_t index = entry ? value("<NewPortMappingIndex>") : 0;
+            const int held = !entry ? 1 : index < table.size() ? table[index] : 0;
+            const std::map<std::string, std::string> row = {{"@N@", std::to_string(held)},
+                                                            {"@PROTO@", "TCP"}};
+            return !held || held > 1000
+                       ? net.fault(held ? 501 : 714, "Action Failed")
+                       : net.reply(action, entry ? net.router.file("entry.xml", row) : "");
+        };
+        net.router.on_http({{}, "", 0, 0, SIZE_MAX, serve});
+        std::set<int> rows;
+        const CommandResult listed = net.engine->list([&](const MappingRecord& row) {
+            const int port = std::stoi(row.external_port);
+            if (port == after && rows.insert(port).second)
+                change < 0 ? net.engine->remove({"", "TCP", std::to_string(-change), "", "", ""})
+                           : net.engine->add({"", uint16_t(change), 0, "TCP", "", -1});
+            rows.insert(port);
+        });
+        EXPECT_EQ(std::vector<int>(rows.begin(), rows.end()), handed);
+        EXPECT_EQ(unread_text(listed.unread),
+                  unread.empty() ? "" : "The router did not list every mapping" + unread);
     }
-    // Each row with the number of exchanges that the listing had made when it came.
-    const std::size_t before = net.router.requests().size();
-    std::vector<std::string> rows;
-    const CommandResult listed = net.engine->list([&](const MappingRecord& row) {
-        rows.push_back(row.external_port + "@" +
-                       std::to_string(net.router.requests().size() - before));
-    });
-    EXPECT_TRUE(listed.ok());
-    EXPECT_EQ(rows, (std::vector<std::string>{"8080@1", "8081@2", "8082@3"}));
 }
 
 TEST(Commands, NatPmpRouterAnswersOverNatPmp) {
