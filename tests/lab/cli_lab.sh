@@ -67,6 +67,11 @@ kill -TERM "$keeper"
 wait "$keeper"
 check "igd2: --keep deletes it when stopped" is "$(rows_upnpc | grep -c '^27200 ')" 0
 
+# More mappings of a protocol than one GetListOfPortMappings answer of this miniupnpd survives.
+up igd2 --mappings 500
+check "igd2: 500 mappings are listed whole, and the router still answers" is \
+    "$(q --json list | jq -r '"\(.complete) \(.mappings | length)"') $(rows_upnpc | wc -l)" "true 500 500"
+
 up secure --mappings 5
 check "secure: another computer's mapping is refused as the router's secure mode" says \
     "$(outcome add Other 9000 tcp "$LAB_OTHER_IP")" "1|9000/TCP: The router refuses mappings for other computers*secure mode*"
