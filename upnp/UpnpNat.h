@@ -19,6 +19,10 @@ extern const char* const SERVICE_WANIP;  // ...WANIPConnection:1
 extern const char* const SERVICE_WANPPP; // ...WANPPPConnection:1
 extern const char* const SERVICE_WANIP2; // ...WANIPConnection:2
 
+namespace upnp_detail {
+class AnswerWalk;
+}
+
 // A gateway that a search found usable, with what its actions need.
 struct IgdRouter {
     std::string address; // the host of its description URL
@@ -227,8 +231,9 @@ class UpnpNat {
     bool exchange(const std::string& host, uint16_t port, const std::string& path,
                   const std::string& action, const std::string& arguments, int max_tries,
                   std::string& answer);
-    // How the answer to `action` came out, its framing included.
-    Failure judge(const std::string& answer, const std::string& action) const;
+    // The answer to `action`, parsed once: its verdict (its framing included) and, in
+    // upnp_error_code and upnp_error_description, the router's reason for a refusal.
+    upnp_detail::AnswerWalk read_answer(const std::string& answer, const std::string& action);
     // The description just fetched into `description`: a gateway's, and one that walks.
     bool take_description(upnp_http::Clock::time_point deadline);
     // A search's candidate whose fetch has ended: true when it made a usable router, which is
@@ -254,7 +259,6 @@ class UpnpNat {
     void say(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     void close_tcp();
     void close_udp();
-    void note_upnp_error(const std::string& answer);
 
     // Why the latest answer cannot be taken as it stands (its framing broke); empty when it can.
     std::string answer_problem_;

@@ -6,8 +6,8 @@
 
 namespace upnp_detail {
 
-AnswerWalk::AnswerWalk(const std::string& answer, const std::string& action)
-    : empty_(answer.empty()), status_200_(upnp_wire::http_status_is_200(answer)),
+AnswerWalk::AnswerWalk(const std::string& answer, const std::string& action, bool broken)
+    : empty_(answer.empty()), broken_(broken), status_200_(upnp_wire::http_status_is_200(answer)),
       envelope_(ParseXMLText(answer, "Envelope")), body_(FindChildNamed(envelope_, "Body")),
       response_(FindChildNamed(body_, action + "Response")) {
     if (!missing(envelope_, "SOAP-ENV:Envelope") && !missing(body_, "SOAP-ENV:Body"))
@@ -17,6 +17,8 @@ AnswerWalk::AnswerWalk(const std::string& answer, const std::string& action)
 UpnpNat::Failure AnswerWalk::verdict() const {
     if (empty_)
         return UpnpNat::Failure::unreachable;
+    if (broken_)
+        return UpnpNat::Failure::bad_answer;
     if (!IsEmptyNode(FindChildNamed(body_, "Fault")) || !status_200_)
         return UpnpNat::Failure::refused;
     return IsEmptyNode(response_) ? UpnpNat::Failure::bad_answer : UpnpNat::Failure::none;

@@ -12,15 +12,17 @@ namespace upnp_detail {
 // is parsed once, for its verdict and its fault as well.
 class AnswerWalk {
   public:
-    AnswerWalk(const std::string& answer, const std::string& action);
+    // `broken`: the answer's framing broke, so whatever it holds is not the router's word.
+    AnswerWalk(const std::string& answer, const std::string& action, bool broken = false);
 
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
 
-    // How the answer came out, as upnp_wire::verdict_of tells it.
+    // How the answer came out: none only for status 200 with the action's own response element
+    // (Envelope/Body/<action>Response); a Fault is a refusal whatever the status.
     UpnpNat::Failure verdict() const;
-    // The errorCode and errorDescription of the fault's UPnPError, as upnp_wire::upnp_error_of
-    // reads them; false (outputs untouched) when it holds none.
+    // The errorCode and errorDescription of the fault's UPnPError; false (outputs untouched)
+    // when it holds none.
     bool upnp_error(int& code, std::string& description) const;
 
     // The first text of the out-argument, empty when it has none. Once an argument is missing
@@ -34,6 +36,7 @@ class AnswerWalk {
     bool missing(const XMLNode& node, const std::string& label);
 
     bool empty_;
+    bool broken_;
     bool status_200_;
     XMLNode envelope_;
     XMLNode body_;

@@ -175,9 +175,9 @@ void UpnpNat::prefer_connected_service(upnp_http::Clock::time_point deadline) {
         if (!upnp_http::split_url(service.control_url, to) ||
             !call(to, service.type, "GetStatusInfo", "", 10, answer, deadline))
             continue;
-        if (judge(answer, "GetStatusInfo") != Failure::none)
+        upnp_detail::AnswerWalk walk = read_answer(answer, "GetStatusInfo");
+        if (walk.verdict() != Failure::none)
             continue;
-        upnp_detail::AnswerWalk walk(answer, "GetStatusInfo");
         if (walk.argument("NewConnectionStatus") == "Connected") {
             service_type = service.type;
             control_url = service.control_url;

@@ -7,13 +7,10 @@ bool UpnpNat::get_external_ip(std::string& address) {
     if (!soap_call("GetExternalIPAddress", "", 10, answer))
         return false;
     close_tcp();
-    const Failure verdict = judge(answer, "GetExternalIPAddress");
-    if (verdict == Failure::unreachable || verdict == Failure::refused ||
-        !answer_problem_.empty()) {
-        note_upnp_error(answer);
+    upnp_detail::AnswerWalk walk = read_answer(answer, "GetExternalIPAddress");
+    const Failure verdict = walk.verdict();
+    if (verdict == Failure::unreachable || verdict == Failure::refused || !answer_problem_.empty())
         return fail("Fail to get router internet ip.\n", verdict);
-    }
-    upnp_detail::AnswerWalk walk(answer, "GetExternalIPAddress");
     const std::string value = walk.argument("NewExternalIPAddress");
     if (!walk.ok())
         return fail(walk.error(), Failure::bad_answer);

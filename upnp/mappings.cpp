@@ -143,7 +143,7 @@ int UpnpNat::read_probe(MappingCursor& cursor, const std::string& host, uint16_t
         return 0;
     }
     close_tcp();
-    const upnp_detail::AnswerWalk walk(last_response, kEntryAction);
+    const upnp_detail::AnswerWalk walk = read_answer(last_response, kEntryAction);
     if (walk.verdict() == Failure::unreachable) {
         walk_from_now_on(cursor);
         return 0;
@@ -166,13 +166,12 @@ int UpnpNat::read_page(MappingCursor& cursor, const std::string& host, uint16_t 
         return 0;
     }
     close_tcp();
-    const upnp_detail::AnswerWalk walk(last_response, "GetListOfPortMappings");
+    const upnp_detail::AnswerWalk walk = read_answer(last_response, "GetListOfPortMappings");
     const Failure verdict = walk.verdict();
     if (verdict == Failure::unreachable) {
         walk_from_now_on(cursor);
         return 0;
     }
-    walk.upnp_error(upnp_error_code, upnp_error_description);
     std::vector<MappingRecord> page;
     // A range without mappings is refused as PortMappingNotFound: an empty page, no failure.
     const bool empty = verdict == Failure::refused && upnp_error_code == kPortMappingNotFound;
@@ -223,13 +222,12 @@ int UpnpNat::read_index(MappingCursor& cursor, const std::string& host, uint16_t
     }
     close_tcp();
     const int index = cursor.index++;
-    upnp_detail::AnswerWalk walk(last_response, kEntryAction);
+    upnp_detail::AnswerWalk walk = read_answer(last_response, kEntryAction);
     const Failure verdict = walk.verdict();
     if (verdict == Failure::unreachable) {
         finish(cursor, verdict);
         return 0;
     }
-    walk.upnp_error(upnp_error_code, upnp_error_description);
     // Past its last entry a router says there is no such entry: the walk's normal end.
     if (verdict == Failure::refused && no_such_entry(upnp_error_code)) {
         finish(cursor, Failure::none);
@@ -329,7 +327,7 @@ void UpnpNat::keep(MappingCursor& cursor, const MappingRecord& record) {
 }
 
 bool UpnpNat::parse_mapping_info() {
-    upnp_detail::AnswerWalk walk(last_response, kEntryAction);
+    upnp_detail::AnswerWalk walk = read_answer(last_response, kEntryAction);
     MappingRecord record;
     if (!entry_of(walk, record))
         return fail(walk.error(), Failure::bad_answer);

@@ -56,7 +56,7 @@ bool UpnpNat::add_port_mapping(const std::string& description, const std::string
             return false;
         upnp_detail::replace_file(log_folder, "quaymap.log", answer);
         close_tcp();
-        const Failure verdict = judge(answer, "AddPortMapping");
+        const Failure verdict = read_answer(answer, "AddPortMapping").verdict();
         // Where a router puts a new mapping in its table is its own affair.
         if (verdict != Failure::refused)
             note_change();
@@ -64,7 +64,6 @@ bool UpnpNat::add_port_mapping(const std::string& description, const std::string
             last_lease = asked;
             return succeed(STATUS_CHANGED);
         }
-        note_upnp_error(answer);
         if (verdict == Failure::refused && upnp_error_code == kOnlyPermanentLeasesSupported &&
             asked != 0) {
             asked = 0;
@@ -80,12 +79,11 @@ bool UpnpNat::del_port_mapping(uint16_t external_port, const std::string& protoc
                    answer))
         return false;
     close_tcp();
-    const Failure verdict = judge(answer, "DeletePortMapping");
+    const Failure verdict = read_answer(answer, "DeletePortMapping").verdict();
     if (verdict != Failure::refused)
         note_change(verdict == Failure::none ? external_port : 0, protocol);
     if (verdict == Failure::none)
         return succeed(STATUS_CHANGED);
-    note_upnp_error(answer);
     return fail("Fail to del port mapping (" + protocol + "/" + std::to_string(external_port) +
                     ")\n",
                 verdict);
@@ -98,15 +96,12 @@ bool UpnpNat::get_specific_port_mapping(uint16_t external_port, const std::strin
     if (!soap_call(action, port_arguments(external_port, protocol), kLookupReads, answer))
         return false;
     close_tcp();
-    const Failure verdict = judge(answer, action);
-    if (verdict == Failure::unreachable || verdict == Failure::refused ||
-        !answer_problem_.empty()) {
-        note_upnp_error(answer);
+    upnp_detail::AnswerWalk walk = read_answer(answer, action);
+    const Failure verdict = walk.verdict();
+    if (verdict == Failure::unreachable || verdict == Failure::refused || !answer_problem_.empty())
         return fail("Fail to get specific port mapping (" + protocol + "/" +
                         std::to_string(external_port) + ")\n",
                     verdict);
-    }
-    upnp_detail::AnswerWalk walk(answer, action);
     MappingRecord found;
     found.internal_port = walk.argument("NewInternalPort");
     found.internal_client = walk.argument("NewInternalClient");

@@ -38,9 +38,3 @@ bool UpnpNat::call(const upnp_http::Url& to, const std::string& type, const std:
         say("bbbbbbbbbbbbbbbb\n");
     return sent;
 }
-
-void UpnpNat::note_upnp_error(const std::string& answer) {
-    upnp_error_code = 0;
-    upnp_error_description.clear();
-    upnp_wire::upnp_error_of(answer, upnp_error_code, upnp_error_description);
-}

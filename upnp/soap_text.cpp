@@ -52,43 +52,6 @@ bool http_status_is_200(const std::string& answer) {
     return p == answer.size() || answer[p] == ' ' || answer[p] == '\r' || answer[p] == '\n';
 }
 
-UpnpNat::Failure verdict_of(const std::string& answer, const std::string& action) {
-    if (answer.empty())
-        return UpnpNat::Failure::unreachable;
-    const XMLNode body = FindChildNamed(ParseXMLText(answer, "Envelope"), "Body");
-    if (!IsEmptyNode(FindChildNamed(body, "Fault")) || !http_status_is_200(answer))
-        return UpnpNat::Failure::refused;
-    if (IsEmptyNode(FindChildNamed(body, action + "Response")))
-        return UpnpNat::Failure::bad_answer;
-    return UpnpNat::Failure::none;
-}
-
-bool upnp_error_of(const std::string& answer, int& code, std::string& description) {
-    const XMLNode envelope = ParseXMLText(answer, "Envelope");
-    const XMLNode error = FindChildNamed(
-        FindChildNamed(FindChildNamed(FindChildNamed(envelope, "Body"), "Fault"), "detail"),
-        "UPnPError");
-    const XMLNode code_node = FindChildNamed(error, "errorCode");
-    if (IsEmptyNode(code_node))
-        return false;
-    const std::string code_text = TextAtOrEmpty(code_node, 0);
-    std::size_t i = 0;
-    while (i < code_text.size() && std::isspace(static_cast<unsigned char>(code_text[i])))
-        ++i;
-    long value = 0;
-    bool digits = false;
-    for (; i < code_text.size() && std::isdigit(static_cast<unsigned char>(code_text[i])); ++i) {
-        digits = true;
-        if (value < INT_MAX / 10)
-            value = value * 10 + (code_text[i] - '0');
-    }
-    if (!digits)
-        return false;
-    code = static_cast<int>(value);
-    description = TextAtOrEmpty(FindChildNamed(error, "errorDescription"), 0);
-    return true;
-}
-
 std::string xml_escaped(const std::string& text) {
     return EncodeXMLEntities(text);
 }

@@ -1,4 +1,5 @@
 #include "UpnpNat.h"
+#include "answer_walk.h"
 #include "http/exchange.h"
 #include "wire_text.h"
 
@@ -67,9 +68,11 @@ bool UpnpNat::transfer(const upnp_http::Url& to, const std::string& request, int
     return true;
 }
 
-UpnpNat::Failure UpnpNat::judge(const std::string& answer, const std::string& action) const {
+upnp_detail::AnswerWalk UpnpNat::read_answer(const std::string& answer, const std::string& action) {
     // A body whose framing broke may still hold a whole envelope: it is not the router's word.
-    if (!answer_problem_.empty())
-        return Failure::bad_answer;
-    return upnp_wire::verdict_of(answer, action);
+    upnp_detail::AnswerWalk walk(answer, action, !answer_problem_.empty());
+    upnp_error_code = 0;
+    upnp_error_description.clear();
+    walk.upnp_error(upnp_error_code, upnp_error_description);
+    return walk;
 }

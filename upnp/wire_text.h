@@ -51,14 +51,6 @@ std::string soap_header(const std::string& path, const std::string& authority,
 // True when the answer's HTTP status line carries the code 200.
 bool http_status_is_200(const std::string& answer);
 
-// How the answer to `action` came out: none only for status 200 with the action's own
-// response element (Envelope/Body/<action>Response); a Fault is a refusal whatever the status.
-UpnpNat::Failure verdict_of(const std::string& answer, const std::string& action);
-
-// The errorCode and errorDescription of a SOAP fault's UPnPError detail; false when the
-// answer holds none (then both outputs are left as they were).
-bool upnp_error_of(const std::string& answer, int& code, std::string& description);
-
 // Appends the entries of a GetListOfPortMappings answer. Its NewPortListing holds a document
 // of its own, as a CDATA section or as escaped text; false when that has no PortMappingList.
 bool port_listing_of(const std::string& answer, std::vector<MappingRecord>& records);

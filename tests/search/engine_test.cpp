@@ -251,7 +251,7 @@ TEST(Commands, AListingThatAChangeInterruptedMissesNoRow) {
                        ? net.fault(held ? 501 : 714, "Action Failed")
                        : net.reply(action, entry ? net.router.file("entry.xml", row) : "");
         };
-        net.router.on_http({{}, "", 0, 0, SIZE_MAX, serve});
+        net.router.on_http({{}, "", 0, 0, SIZE_MAX, false, serve});
         std::set<int> rows;
         const CommandResult listed = net.engine->list([&](const MappingRecord& row) {
             const int port = std::stoi(row.external_port);
