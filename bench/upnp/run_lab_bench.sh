@@ -2,15 +2,20 @@
 # QuayMap against miniupnpd in the lab, each figure next to its peer in the same run:
 #   - listing on IGD v1 and v2: quaymap-cli list and the window (process start to its last
 #     table row) next to `upnpc -l` and the router's own floor; quaymap-cli --router URL list
-#     next to `upnpc -u URL -l`; on v2 the GetListOfPortMappings pages next to the index walk
+#     next to `upnpc -u URL -l`, wall and processor time; on v2 the GetListOfPortMappings pages
+#     next to the index walk (tables of at most 128 mappings: pages of more crash the router)
 #   - the search outcome (quaymap-cli status, the window's "search result" line) in modes
 #     igd, natpmp and none
 #   - add, delete and public address on a router that vanished after it was found
-# then the README's tables. The lab needs root: run by a user, it builds first, then runs itself
-# again through sudo. Prints figures only.
+#   - large: quaymap-cli --router URL list next to `upnpc -u URL -l` on IGD v1 at --large
+#     mappings; on IGD v2 at as many, quaymap-cli list and whether the router survived it
+# then the README's tables. The router runs without its debug log (scripts/lab up --quiet),
+# which would otherwise be nearly all of its time. The lab needs root: run by a user, it
+# builds first, then runs itself again through sudo. Prints figures only.
 #
 # Usage: bench/upnp/run_lab_bench.sh [--mappings N[,N...]] [--runs R] [--build DIR]
-#                                    [--no-window] [--only listing,verdict,gone]
+#                                    [--no-window] [--large N]
+#                                    [--only listing,verdict,gone,large]
 #   e.g. bench/upnp/run_lab_bench.sh --mappings 1,20,100 --runs 7
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -18,10 +23,11 @@ sizes=20
 runs=7
 build=$root/build
 window=yes
-only=listing,verdict,gone
+large=500
+only=listing,verdict,gone,large
 usage() {
-    echo "usage: $0 [--mappings N[,N...]] [--runs R] [--build DIR] [--no-window]" \
-        "[--only listing,verdict,gone]" >&2
+    echo "usage: $0 [--mappings N[,N...]] [--runs R] [--build DIR] [--no-window] [--large N]" \
+        "[--only listing,verdict,gone,large]" >&2
     exit 2
 }
 while (($#)); do
@@ -30,6 +36,7 @@ while (($#)); do
     --runs) runs=${2:?}; shift ;;
     --build) build=${2:?}; shift ;;
     --no-window) window=no ;;
+    --large) large=${2:?}; shift ;;
     --app) ;; # the window is measured unless --no-window: kept for older command lines
     --only) only=${2:?}; shift ;;
     *) usage ;;
@@ -38,6 +45,7 @@ while (($#)); do
 done
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || usage
 [[ "$sizes" =~ ^[1-9][0-9]*(,[1-9][0-9]*)*$ ]] || usage
+[[ "$large" =~ ^[1-9][0-9]*$ ]] || usage
 if [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null 2>&1; then
     echo "lab bench: the lab needs root and sudo is not installed: run it as root" >&2
     exit 1
@@ -57,7 +65,7 @@ if [ "${QUAYMAP_BUILT:-}" != yes ]; then
     fi
     export QUAYMAP_BUILT=yes
 fi
-again=(--mappings "$sizes" --runs "$runs" --build "$build" --only "$only")
+again=(--mappings "$sizes" --runs "$runs" --build "$build" --large "$large" --only "$only")
 [ "$window" = yes ] || again+=(--no-window)
 if [ "$(id -u)" -ne 0 ]; then
     exec sudo env QUAYMAP_BUILT=yes "$(readlink -f "$0")" "${again[@]}"
@@ -94,7 +102,7 @@ step() {
 }
 
 up() {
-    "$lab" up "$@" >/dev/null
+    "$lab" up "$@" --quiet >/dev/null
     eval "$("$lab" env)"
 }
 
@@ -105,7 +113,12 @@ if wants listing; then
             echo "== listing: $mode, $n mappings ($((SECONDS - started)) s)"
             up "$mode" --mappings "$n"
             step listing --mode "$mode" --desc-url "$LAB_DESC_URL" --expect "$n" --cli "$cli" \
-                "${app_args[@]}" --runs "$runs" --router-log "$LAB_RUN_DIR/miniupnpd.log"
+                "${app_args[@]}" --runs "$runs"
+            step known-url --mode "$mode" --desc-url "$LAB_DESC_URL" --expect "$n" --cli "$cli" \
+                --runs "$runs"
+            if [ "$mode" = igd2 ] && ((n <= 128)); then
+                step pages --desc-url "$LAB_DESC_URL" --expect "$n" --runs "$runs"
+            fi
         done
     done
 fi
@@ -120,6 +133,16 @@ if wants gone; then
     echo "== router gone after the search ($((SECONDS - started)) s)"
     up igd --mappings 1
     step gone --lab "$lab" --runs "$runs"
+fi
+if wants large; then
+    echo "== large: IGD v1, $large mappings, a known URL ($((SECONDS - started)) s)"
+    up igd --mappings "$large"
+    step known-url --mode igd --desc-url "$LAB_DESC_URL" --expect "$large" --cli "$cli" \
+        --runs "$runs"
+    echo "== large: IGD v2, $large mappings, the router afterwards ($((SECONDS - started)) s)"
+    up igd2 --mappings "$large"
+    step survival --mode igd2 --desc-url "$LAB_DESC_URL" --expect "$large" --cli "$cli" \
+        --router-pid "$LAB_RUN_DIR/miniupnpd.pid" --runs "$runs"
 fi
 "$lab" down >/dev/null
 
@@ -138,6 +161,6 @@ Commands (each inside the lab's LAN namespace, \`scripts/lab exec\`; URL = \$LAB
 - in process: \`UpnpNat::open_description(URL)\` then \`get_port_mappings()\`, the walk by the v1
   service name on the v2 router; \`RouterEngine::search({})\`, then \`scripts/lab router
   stop|drop\`, \`add\`, \`remove\`, \`public_address\`, then \`router start|mend\`
-- the lab: \`scripts/lab up igd|igd2 --mappings N\`, \`scripts/lab up igd|natpmp|none\`
-- all of it: \`bench/upnp/run_lab_bench.sh --mappings $sizes --runs $runs\`
+- the lab: \`scripts/lab up igd|igd2 --mappings N --quiet\`, \`scripts/lab up igd|natpmp|none --quiet\`
+- all of it: \`bench/upnp/run_lab_bench.sh --mappings $sizes --runs $runs --large $large\`
 COMMANDS
