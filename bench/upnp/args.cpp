@@ -13,6 +13,8 @@ void usage() {
         "       upnp_lab_bench pages --desc-url URL --expect N [--runs R]\n"
         "       upnp_lab_bench verdict --mode igd|natpmp|none --cli PATH [--app PATH] [--runs R]\n"
         "       upnp_lab_bench gone --lab PATH [--runs R]\n"
+        "       upnp_lab_bench framing --desc-url URL --expect N --cli PATH --relay PATH\n"
+        "                              [--runs R] [--upnpc PATH]\n"
         "       upnp_lab_bench survival --mode igd|igd2 --desc-url URL --expect N --cli PATH\n"
         "                               --router-pid FILE [--runs R] [--upnpc PATH]\n"
         "       upnp_lab_bench summary FILE\n");
@@ -32,6 +34,7 @@ Args parse_args(int argc, char** argv) {
                             : arg == "--app"        ? &a.app
                             : arg == "--upnpc"      ? &a.upnpc
                             : arg == "--lab"        ? &a.lab
+                            : arg == "--relay"      ? &a.relay
                             : arg == "--router-pid" ? &a.router_pid
                                                     : nullptr;
         if (text)

@@ -5,7 +5,7 @@
 #include <string>
 
 struct Args {
-    std::string mode, desc_url, cli, app, upnpc = "upnpc", lab, router_pid;
+    std::string mode, desc_url, cli, app, upnpc = "upnpc", lab, relay, router_pid;
     int runs = 7;
     size_t expect = 0;
 };

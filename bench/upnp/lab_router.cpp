@@ -28,7 +28,7 @@ bool inside_lab_namespace() {
 }
 
 RouterConnections::RouterConnections(int http_port) {
-    // Opening packets only, from the LAN side.
+    // Opening packets only, from the LAN side: the relay's own connections come over loopback.
     const std::string rules =
         std::string("table inet ") + kTable + " {\n counter connections {\n }\n chain input {\n" +
         "  type filter hook input priority -200; policy accept;\n  iifname \"qm-lan0\" tcp dport " +

@@ -7,6 +7,8 @@
 //              walk, in process
 //   verdict    how long quaymap-cli status and the window's search take to their outcome
 //   gone       add, delete and public address on a router that vanished after it was found
+//   framing    quaymap-cli --router URL list through lab_relay: chunked answers, connections
+//              kept open
 //   survival   a large table listed, then whether the router still runs and answers
 //   summary    the README's tables from the result lines the other steps printed
 //
@@ -27,9 +29,10 @@ struct Step {
     const char* name;
     int (*run)(const Args&);
 };
-const Step kSteps[] = {{"listing", listing_step}, {"known-url", known_url_step},
-                       {"pages", pages_step},     {"verdict", verdict_step},
-                       {"gone", gone_step},       {"survival", survival_step}};
+const Step kSteps[] = {{"listing", listing_step},  {"known-url", known_url_step},
+                       {"pages", pages_step},      {"verdict", verdict_step},
+                       {"gone", gone_step},        {"framing", framing_step},
+                       {"survival", survival_step}};
 
 } // namespace
 

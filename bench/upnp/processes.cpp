@@ -149,3 +149,27 @@ Spawned spawn_timed(const std::vector<std::string>& argv, const std::vector<std:
         result.exit_code = WEXITSTATUS(status);
     return result;
 }
+
+Background::Background(const std::vector<std::string>& argv, const std::string& ready) {
+    int err = -1;
+    pid_ = start(argv, {}, out_, err);
+    close(err);
+    std::string said;
+    char buffer[256];
+    const Clock::time_point started = Clock::now();
+    while (said.find(ready) == std::string::npos) {
+        pollfd p{out_, POLLIN, 0};
+        const ssize_t n = ms_since(started) < 5000 && poll(&p, 1, 5000) == 1
+                              ? read(out_, buffer, sizeof buffer)
+                              : 0;
+        if (n <= 0)
+            die(argv[0] + " did not start: " + said);
+        said.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+Background::~Background() {
+    double cpu_ms = 0;
+    end(pid_, false, cpu_ms);
+    close(out_);
+}

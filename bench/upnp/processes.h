@@ -1,4 +1,4 @@
-// Programs the bench runs and times: QuayMap's command and window, and upnpc.
+// Programs the bench runs and times: QuayMap's command and window, upnpc, and the lab's relay.
 #pragma once
 
 #include <functional>
@@ -29,3 +29,17 @@ extern const std::vector<std::string> kOffscreen;
 // `limit_ms` have passed.
 Spawned spawn_timed(const std::vector<std::string>& argv, const std::vector<std::string>& env_set,
                     const Until& until, int limit_ms);
+
+// A program that runs beside the measured ones (the relay), ended when this goes.
+class Background {
+  public:
+    // Starts `argv` and waits until it writes `ready` on its standard output.
+    Background(const std::vector<std::string>& argv, const std::string& ready);
+    ~Background();
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};

@@ -7,6 +7,8 @@
 #   - the search outcome (quaymap-cli status, the window's "search result" line) in modes
 #     igd, natpmp and none
 #   - add, delete and public address on a router that vanished after it was found
+#   - framing: quaymap-cli --router URL list at 20 mappings through lab_relay, a relay in the
+#     router's namespace that answers chunked and/or keeps the connection open
 #   - large: quaymap-cli --router URL list next to `upnpc -u URL -l` on IGD v1 at --large
 #     mappings; on IGD v2 at as many, quaymap-cli list and whether the router survived it
 # then the README's tables. The router runs without its debug log (scripts/lab up --quiet),
@@ -15,7 +17,7 @@
 #
 # Usage: bench/upnp/run_lab_bench.sh [--mappings N[,N...]] [--runs R] [--build DIR]
 #                                    [--no-window] [--large N]
-#                                    [--only listing,verdict,gone,large]
+#                                    [--only listing,verdict,gone,framing,large]
 #   e.g. bench/upnp/run_lab_bench.sh --mappings 1,20,100 --runs 7
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -24,10 +26,10 @@ runs=7
 build=$root/build
 window=yes
 large=500
-only=listing,verdict,gone,large
+only=listing,verdict,gone,framing,large
 usage() {
     echo "usage: $0 [--mappings N[,N...]] [--runs R] [--build DIR] [--no-window] [--large N]" \
-        "[--only listing,verdict,gone,large]" >&2
+        "[--only listing,verdict,gone,framing,large]" >&2
     exit 2
 }
 while (($#)); do
@@ -57,7 +59,7 @@ if [ "${QUAYMAP_BUILT:-}" != yes ]; then
     if [ ! -f "$build/CMakeCache.txt" ]; then
         cmake -S "$root" -B "$build" -G Ninja >/dev/null
     fi
-    cmake --build "$build" -j2 --target upnp_lab_bench quaymap-cli >/dev/null
+    cmake --build "$build" -j2 --target upnp_lab_bench lab_relay quaymap-cli >/dev/null
     # The window is measured when it builds; the rest of the figures do not depend on it.
     if [ "$window" = yes ] && ! cmake --build "$build" -j2 --target quaymap >/dev/null 2>&1; then
         echo "lab bench: the window (target quaymap) does not build: its column is left out" >&2
@@ -134,6 +136,12 @@ if wants gone; then
     up igd --mappings 1
     step gone --lab "$lab" --runs "$runs"
 fi
+if wants framing; then
+    echo "== framing: chunked answers, connections kept open ($((SECONDS - started)) s)"
+    up igd --mappings 20
+    step framing --mode igd --desc-url "$LAB_DESC_URL" --expect 20 --cli "$cli" \
+        --relay "$build/bench/upnp/lab_relay" --runs "$runs"
+fi
 if wants large; then
     echo "== large: IGD v1, $large mappings, a known URL ($((SECONDS - started)) s)"
     up igd --mappings "$large"
@@ -161,6 +169,8 @@ Commands (each inside the lab's LAN namespace, \`scripts/lab exec\`; URL = \$LAB
 - in process: \`UpnpNat::open_description(URL)\` then \`get_port_mappings()\`, the walk by the v1
   service name on the v2 router; \`RouterEngine::search({})\`, then \`scripts/lab router
   stop|drop\`, \`add\`, \`remove\`, \`public_address\`, then \`router start|mend\`
+- framing: \`lab_relay --to 192.168.87.1:5000 --port 5001:chunked --port 5002:keep
+  --port 5003:chunked-keep\` in the router's namespace, URL = http://192.168.87.1:500N/rootDesc.xml
 - the lab: \`scripts/lab up igd|igd2 --mappings N --quiet\`, \`scripts/lab up igd|natpmp|none --quiet\`
 - all of it: \`bench/upnp/run_lab_bench.sh --mappings $sizes --runs $runs --large $large\`
 COMMANDS

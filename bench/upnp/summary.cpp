@@ -18,7 +18,7 @@ namespace {
 
 const Table* const kTables[] = {&listing_table,       &pages_table,   &known_url_table,
                                 &known_url_cpu_table, &verdict_table, &gone_table,
-                                &survival_table};
+                                &framing_table,       &survival_table};
 
 void heading(int runs, const std::vector<double>& loads) {
     std::printf("Medians of %d runs, milliseconds, each figure taken next to its peer in the same "
