@@ -43,7 +43,7 @@ int PortTableModel::rowOfKey(const QString& key) const {
     return -1;
 }
 
-std::shared_ptr<Port_Entry> PortTableModel::merge(const MappingRecord& record) {
+std::shared_ptr<Port_Entry> PortTableModel::merge(const quaymap::Mapping& record) {
     const QString key = Port_Entry::keyOf(record);
     touch(key);
     const int row = rowOfKey(key);
@@ -58,7 +58,7 @@ std::shared_ptr<Port_Entry> PortTableModel::merge(const MappingRecord& record) {
     return rows.back();
 }
 
-void PortTableModel::update(Port_Entry* entry, const MappingRecord& record) {
+void PortTableModel::update(Port_Entry* entry, const quaymap::Mapping& record) {
     const int row = rowOf(entry);
     if (row < 0)
         return;
@@ -81,10 +81,11 @@ QSet<QString> PortTableModel::changedSince(unsigned mark) const {
     return keys;
 }
 
-QSet<QString> PortTableModel::mergeAll(const std::vector<MappingRecord>& records, unsigned mark) {
+QSet<QString> PortTableModel::mergeAll(const std::vector<quaymap::Mapping>& records,
+                                       unsigned mark) {
     QSet<QString> keys;
     Rows fresh;
-    for (const MappingRecord& record : records) {
+    for (const quaymap::Mapping& record : records) {
         const QString key = Port_Entry::keyOf(record);
         keys.insert(key);
         if (changed.value(key) > mark)
@@ -115,9 +116,9 @@ PortTableModel::Rows PortTableModel::keepOnly(const QSet<QString>& keys) {
     return dropped;
 }
 
-void PortTableModel::apply(int row, const MappingRecord& record) {
+void PortTableModel::apply(int row, const quaymap::Mapping& record) {
     Port_Entry* entry = rows[static_cast<std::size_t>(row)].get();
-    const MappingRecord held = entry->record();
+    const quaymap::Mapping held = entry->record();
     if (held == record && held.lease_duration == record.lease_duration)
         return;
     entry->setRecord(record);

@@ -37,8 +37,8 @@ class PortTableModel : public QAbstractTableModel {
 
     // A command's changes. The mapping of the record's key takes the record's values, or a new
     // row appears.
-    std::shared_ptr<Port_Entry> merge(const MappingRecord& record);
-    void update(Port_Entry* entry, const MappingRecord& record);
+    std::shared_ptr<Port_Entry> merge(const quaymap::Mapping& record);
+    void update(Port_Entry* entry, const quaymap::Mapping& record);
     void remove(int row);
 
     // A listing's changes. The moment a listing begins; the keys that commands changed since.
@@ -46,7 +46,7 @@ class PortTableModel : public QAbstractTableModel {
     QSet<QString> changedSince(unsigned mark) const;
     // merge() for a batch that a listing begun at `mark` read, with the new rows inserted at
     // once; returns the batch's keys.
-    QSet<QString> mergeAll(const std::vector<MappingRecord>& records, unsigned mark);
+    QSet<QString> mergeAll(const std::vector<quaymap::Mapping>& records, unsigned mark);
     // Drops the rows whose keys are not among these; returns them.
     Rows keepOnly(const QSet<QString>& keys);
 
@@ -58,7 +58,7 @@ class PortTableModel : public QAbstractTableModel {
 
   private:
     void touch(const QString& key) { changed[key] = ++clock; }
-    void apply(int row, const MappingRecord& record);
+    void apply(int row, const quaymap::Mapping& record);
     void drop(int row);
 
     Rows& rows;

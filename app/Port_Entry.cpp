@@ -6,42 +6,42 @@
 
 Port_Entry::Port_Entry(QObject* parent) : QObject(parent) {}
 
-Port_Entry::Port_Entry(const MappingRecord& record, QObject* parent)
+Port_Entry::Port_Entry(const quaymap::Mapping& record, QObject* parent)
     : QObject(parent), row(record) {}
 
-QString Port_Entry::read(const std::string MappingRecord::*field) const {
+QString Port_Entry::read(const std::string quaymap::Mapping::*field) const {
     std::lock_guard<std::mutex> guard(lock);
     return QString::fromStdString(row.*field);
 }
 
-void Port_Entry::write(std::string MappingRecord::*field, const QString& value) {
+void Port_Entry::write(std::string quaymap::Mapping::*field, const QString& value) {
     std::lock_guard<std::mutex> guard(lock);
     row.*field = value.toStdString();
 }
 
 QString Port_Entry::getName() const {
-    return read(&MappingRecord::description);
+    return read(&quaymap::Mapping::description);
 }
 void Port_Entry::setName(const QString& value) {
-    write(&MappingRecord::description, value);
+    write(&quaymap::Mapping::description, value);
 }
 QString Port_Entry::getListen_port() const {
-    return read(&MappingRecord::external_port);
+    return read(&quaymap::Mapping::external_port);
 }
 void Port_Entry::setListen_port(const QString& value) {
-    write(&MappingRecord::external_port, value);
+    write(&quaymap::Mapping::external_port, value);
 }
 QString Port_Entry::getProtocol() const {
-    return read(&MappingRecord::protocol);
+    return read(&quaymap::Mapping::protocol);
 }
 void Port_Entry::setProtocol(const QString& value) {
-    write(&MappingRecord::protocol, value);
+    write(&quaymap::Mapping::protocol, value);
 }
 QString Port_Entry::getIP() const {
-    return read(&MappingRecord::internal_client);
+    return read(&quaymap::Mapping::internal_client);
 }
 void Port_Entry::setIP(const QString& value) {
-    write(&MappingRecord::internal_client, value);
+    write(&quaymap::Mapping::internal_client, value);
 }
 
 QString Port_Entry::getPorts() const {
@@ -53,7 +53,7 @@ QString Port_Entry::getLease() const {
 }
 
 qlonglong Port_Entry::leaseSortKey() const {
-    const QString seconds = read(&MappingRecord::lease_duration);
+    const QString seconds = read(&quaymap::Mapping::lease_duration);
     bool number = false;
     const qlonglong value = seconds.toLongLong(&number);
     if (!number)
@@ -61,12 +61,12 @@ qlonglong Port_Entry::leaseSortKey() const {
     return value == 0 ? std::numeric_limits<qlonglong>::max() : value;
 }
 
-MappingRecord Port_Entry::record() const {
+quaymap::Mapping Port_Entry::record() const {
     std::lock_guard<std::mutex> guard(lock);
     return row;
 }
 
-void Port_Entry::setRecord(const MappingRecord& value) {
+void Port_Entry::setRecord(const quaymap::Mapping& value) {
     std::lock_guard<std::mutex> guard(lock);
     row = value;
 }
@@ -75,6 +75,6 @@ QString Port_Entry::key() const {
     return keyOf(record());
 }
 
-QString Port_Entry::keyOf(const MappingRecord& record) {
+QString Port_Entry::keyOf(const quaymap::Mapping& record) {
     return QString::fromStdString(record.external_port + "/" + record.protocol).toUpper();
 }

@@ -1,7 +1,7 @@
 // One row of the mapping table: a mapping as the router holds it.
 #pragma once
 
-#include "MappingRecord.h"
+#include "Mapping.h"
 
 #include <QObject>
 #include <QString>
@@ -27,7 +27,7 @@ class Port_Entry : public QObject {
 
   public:
     explicit Port_Entry(QObject* parent = nullptr);
-    explicit Port_Entry(const MappingRecord& record, QObject* parent = nullptr);
+    explicit Port_Entry(const quaymap::Mapping& record, QObject* parent = nullptr);
 
     QString getName() const;
     void setName(const QString& value);
@@ -41,16 +41,16 @@ class Port_Entry : public QObject {
     QString getLease() const;
     qlonglong leaseSortKey() const;
 
-    MappingRecord record() const;
-    void setRecord(const MappingRecord& value);
+    quaymap::Mapping record() const;
+    void setRecord(const quaymap::Mapping& value);
     // The table's key of a mapping: external port and protocol, as the router names it.
     QString key() const;
-    static QString keyOf(const MappingRecord& record);
+    static QString keyOf(const quaymap::Mapping& record);
 
   private:
-    QString read(const std::string MappingRecord::*field) const;
-    void write(std::string MappingRecord::*field, const QString& value);
+    QString read(const std::string quaymap::Mapping::*field) const;
+    void write(std::string quaymap::Mapping::*field, const QString& value);
 
     mutable std::mutex lock;
-    MappingRecord row;
+    quaymap::Mapping row;
 };

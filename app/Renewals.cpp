@@ -1,28 +1,19 @@
 #include "Renewals.h"
 
 #include "log.h"
+#include "rules.h"
 
 #include <QTimer>
-#include <algorithm>
-
-namespace {
-
-// A day at most, so that any lease the router grants fits a timer.
-constexpr qint64 kLongestWaitMs = 24LL * 3600 * 1000;
-constexpr qint64 kRetryMs = 60 * 1000;
-
-} // namespace
 
 Renewals::Renewals(quaymap::Engine& engine, Background& background, PortTableModel& model,
                    QObject* parent)
     : QObject(parent), engine_(engine), background_(background), model_(model) {}
 
 void Renewals::schedule(const std::shared_ptr<Port_Entry>& entry) {
-    bool number = false;
-    const qint64 lease = QString::fromStdString(entry->record().lease_duration).toLongLong(&number);
-    if (!number || lease <= 0)
+    const long delay = quaymap::renewal_delay_s(entry->record());
+    if (delay < 0)
         return cancel(entry);
-    start(entry, std::clamp<qint64>(lease * 1000 / 2, 1000, kLongestWaitMs));
+    start(entry, delay * 1000LL);
 }
 
 void Renewals::cancel(const Row& entry) {
@@ -39,7 +30,7 @@ void Renewals::renew(const Row& entry) {
     if (!held)
         return;
     // The job holds the mapping, never the row: a row let go on a worker thread would end there.
-    const MappingRecord row = held->record();
+    const quaymap::Mapping row = held->record();
     unsigned& queued = renewals_[entry].queued;
     background_.cancel(queued); // one renewal of a row waits at a time
     queued = background_.command([this, entry, row] {
@@ -61,9 +52,9 @@ void Renewals::renew(const Row& entry) {
             }
             quaymap_log("renewing the mapping of port %s failed: %s", row.external_port.c_str(),
                         result.message.c_str());
-            if (shown && model_.rowOf(shown.get()) >= 0 &&
-                result.verdict != quaymap::Verdict::invalid)
-                start(shown, kRetryMs);
+            const long retry = quaymap::renewal_retry_s(result.verdict);
+            if (shown && model_.rowOf(shown.get()) >= 0 && retry >= 0)
+                start(shown, retry * 1000LL);
         };
     });
 }

@@ -20,7 +20,7 @@ void RouterSearch::run() {
     background_.post([this, outcome] { steps_.found(outcome); });
     // Only a search that found a router lists, and none follows it: the feed is made once.
     feed_ = std::make_shared<RowFeed>(background_, steps_.rows);
-    const quaymap::CommandResult listed = engine_.list([this](const MappingRecord& row) {
+    const quaymap::CommandResult listed = engine_.list([this](const quaymap::Mapping& row) {
         std::printf("the forwading name is %s\n", quaymap::one_line(row.description).c_str());
         std::fflush(stdout);
         feed_->add(row);

@@ -14,7 +14,7 @@ class RouterSearch {
     // Applied on the main thread, in this order.
     struct Steps {
         std::function<void(const quaymap::SearchOutcome&)> found;
-        std::function<void(const std::vector<MappingRecord>&)> rows;
+        std::function<void(const std::vector<quaymap::Mapping>&)> rows;
         std::function<void(const quaymap::CommandResult&)> listed;
         std::function<void()> nothingFound;
     };

@@ -11,7 +11,7 @@ constexpr int kBatchMs = 40;
 RowFeed::RowFeed(Background& background, Take take)
     : background_(background), take_(std::move(take)) {}
 
-void RowFeed::add(const MappingRecord& row) {
+void RowFeed::add(const quaymap::Mapping& row) {
     bool first = false;
     background_.guarded([&] {
         first = pending_.empty();
@@ -37,7 +37,7 @@ void RowFeed::schedule() {
 }
 
 void RowFeed::flush() {
-    std::vector<MappingRecord> batch;
+    std::vector<quaymap::Mapping> batch;
     background_.guarded([&] { batch.swap(pending_); });
     if (!batch.empty())
         take_(batch);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "Background.h"
-#include "MappingRecord.h"
+#include "Mapping.h"
 
 #include <functional>
 #include <memory>
@@ -13,12 +13,12 @@
 // Held by shared_ptr: a batch waiting for its moment must not outlive the feed.
 class RowFeed : public std::enable_shared_from_this<RowFeed> {
   public:
-    using Take = std::function<void(const std::vector<MappingRecord>&)>;
+    using Take = std::function<void(const std::vector<quaymap::Mapping>&)>;
     // `take` runs on the main thread with each batch.
     RowFeed(Background& background, Take take);
 
     // Worker: one row as it is read.
-    void add(const MappingRecord& row);
+    void add(const quaymap::Mapping& row);
     // Main thread: whatever is pending goes in now (the listing has ended).
     void flush();
 
@@ -27,6 +27,6 @@ class RowFeed : public std::enable_shared_from_this<RowFeed> {
 
     Background& background_;
     Take take_;
-    std::vector<MappingRecord> pending_; // under the background's lock
-    bool first_ = true;                  // main thread only
+    std::vector<quaymap::Mapping> pending_; // under the background's lock
+    bool first_ = true;                     // main thread only
 };

@@ -1,5 +1,5 @@
+#include "EngineSettings.h"
 #include "Interface.h"
-#include "RouterEngine.h"
 #include "cwdAppDelegate.h"
 #include "myApp.h"
 
@@ -27,11 +27,13 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QuayMap"));
 
-    quaymap::RouterEngine engine;
-    engine.upnp().log_folder = logFolder();
+    quaymap::EngineSettings settings;
+    settings.log_folder = logFolder();
+    settings.console = stdout; // the router's answers, for whoever started QuayMap from a shell
+    const std::unique_ptr<quaymap::Engine> engine = quaymap::make_engine(settings);
     Interface interface;
     cwdAppDelegate delegate;
-    myApp controller(engine);
+    myApp controller(*engine);
     delegate.setWindow(interface.mainWindow());
     if (!controller.bindInterface(interface.windows()))
         return 1;

@@ -7,6 +7,7 @@
 #include "explain.h"
 #include "log.h"
 #include "router_text.h"
+#include "rules.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,7 +22,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 
@@ -45,12 +45,13 @@ QString text(const std::string& value) {
 
 myApp::myApp(quaymap::Engine& engine, QObject* parent)
     : QObject(parent), engine_(engine), background_(this),
-      search_(
-          engine, background_,
-          {[this](const quaymap::SearchOutcome& outcome) { showRouter(outcome); },
-           [this](const std::vector<MappingRecord>& rows) { model_->mergeAll(rows, search_mark_); },
-           [this](const CommandResult& result) { listed(result, nullptr); },
-           [this] { showErrorWindow(); }}) {
+      search_(engine, background_,
+              {[this](const quaymap::SearchOutcome& outcome) { showRouter(outcome); },
+               [this](const std::vector<quaymap::Mapping>& rows) {
+                   model_->mergeAll(rows, search_mark_);
+               },
+               [this](const CommandResult& result) { listed(result, nullptr); },
+               [this] { showErrorWindow(); }}) {
     model_ = new PortTableModel(entries, this);
     sorted_ = new PortSortModel(this);
     sorted_->setSourceModel(model_);
@@ -297,7 +298,7 @@ void myApp::syncRouter(QObject*) {
         if (address.verdict == quaymap::Verdict::unreachable)
             return Background::Effect();
         const CommandResult result =
-            engine_.list([feed](const MappingRecord& row) { feed->add(row); });
+            engine_.list([feed](const quaymap::Mapping& row) { feed->add(row); });
         return Background::Effect([this, seen, feed, mark, result] {
             feed->flush();
             // What commands changed meanwhile is theirs: this listing drops none of it.
@@ -351,16 +352,11 @@ void myApp::add_port_entry_ok(QObject*) {
     request.protocol = protocol->currentText().toStdString();
     if (!apple_router)
         request.internal_client = internal_ip->text().toStdString();
-    in_addr address{};
-    QString problem;
-    if (request.name.empty())
-        problem = tr("Give the mapping a name.");
-    else if (!quaymap::port_of(port->text().toStdString(), request.external_port))
-        problem = tr("The port must be a number from 1 to 65535.");
-    else if (!apple_router && inet_pton(AF_INET, request.internal_client.c_str(), &address) != 1)
-        problem = tr("The address must be an IPv4 address such as 192.168.1.20.");
-    add_error->setText(problem);
-    if (!problem.isEmpty())
+    quaymap::port_of(port->text().toStdString(), request.external_port);
+    // The engine's own rules, said at once rather than after a round trip to the engine.
+    const std::string problem = quaymap::add_problem(request);
+    add_error->setText(text(problem));
+    if (!problem.empty())
         return;
     add_windows_ok_button->setEnabled(false);
     startSpinning(add_progress);
@@ -419,7 +415,7 @@ void myApp::delete_port_entry(QObject*) {
     quaymap_log("the select row is %ld", static_cast<long>(selected.first().row()));
     // The job holds the mapping, never the row: a row let go on a worker thread would end there.
     const std::weak_ptr<Port_Entry> entry = entries[static_cast<std::size_t>(row)];
-    const MappingRecord record = entries[static_cast<std::size_t>(row)]->record();
+    const quaymap::Mapping record = entries[static_cast<std::size_t>(row)]->record();
     showMessage({});
     background_.command([this, entry, record] {
         const CommandResult result = engine_.remove(record);

@@ -1,6 +1,7 @@
 #include "keep.h"
 
 #include "explain.h"
+#include "rules.h"
 #include "steps.h"
 #include "terminal.h"
 
@@ -13,10 +14,6 @@ namespace quaymap_cli {
 
 namespace {
 
-constexpr long kDay = 24 * 3600;
-// A renewal that failed is tried again after this long.
-constexpr std::chrono::seconds kRetry{60};
-
 sigset_t stop_signals() {
     sigset_t stop;
     sigemptyset(&stop);
@@ -25,8 +22,8 @@ sigset_t stop_signals() {
     return stop;
 }
 
-std::optional<Clock::time_point> due_after(const MappingRecord& row, Clock::time_point now) {
-    const long delay = renewal_delay(row);
+std::optional<Clock::time_point> due_after(const quaymap::Mapping& row, Clock::time_point now) {
+    const long delay = quaymap::renewal_delay_s(row);
     if (delay < 0)
         return std::nullopt;
     return now + std::chrono::seconds(delay);
@@ -67,13 +64,6 @@ KeepTime signal_time() {
     return time;
 }
 
-long renewal_delay(const MappingRecord& row) {
-    const long long lease = std::atoll(row.lease_duration.c_str());
-    if (lease <= 0)
-        return -1;
-    return std::clamp<long>(static_cast<long>(lease / 2), 1, kDay);
-}
-
 int keep_mappings(quaymap::Engine& engine, std::vector<Step>& steps, const KeepTime& time) {
     std::vector<std::optional<Clock::time_point>> due;
     for (const Step& step : steps)
@@ -102,7 +92,9 @@ int keep_mappings(quaymap::Engine& engine, std::vector<Step>& steps, const KeepT
                 due[i] = due_after(renewed.row, time.now());
             } else {
                 complain(step_port(step) + ": " + renewed.message);
-                due[i] = time.now() + kRetry;
+                const long retry = quaymap::renewal_retry_s(renewed.verdict);
+                due[i] = retry < 0 ? std::nullopt
+                                   : std::optional(time.now() + std::chrono::seconds(retry));
             }
         }
     }
@@ -119,7 +111,7 @@ int take_back(quaymap::Engine& engine, const std::vector<Step>& steps) {
             complain("deleted " + step_port(step));
         } else {
             complain(step_port(step) + ": " + removed.message);
-            status = exit_status(removed);
+            status = quaymap::exit_status(removed.verdict);
         }
     }
     return status;

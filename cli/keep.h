@@ -30,9 +30,6 @@ KeepTime signal_time();
 // instead of ending the process with mappings left on the router.
 void hold_stop_signals();
 
-// Half the lease, in seconds: a day at most, and none (wait for the signal) for a permanent one.
-long renewal_delay(const MappingRecord& row);
-
 // Returns once a stop has come and the mappings have been deleted; the exit status is that of the
 // deletes. Once a stop is pending no renewal starts.
 int keep_mappings(quaymap::Engine& engine, std::vector<Step>& steps, const KeepTime& time);

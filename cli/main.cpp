@@ -1,6 +1,6 @@
 // quaymap-cli: the engine of the QuayMap window, as a command for machines without a desktop.
 // Data goes to standard output, messages to standard error.
-#include "RouterEngine.h"
+#include "EngineSettings.h"
 #include "explain.h"
 #include "keep.h"
 #include "log.h"
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
             print(failure_json(command_name(options.command), "usage", error));
         complain("quaymap-cli: " + error);
         complain("Try 'quaymap-cli --help'.");
-        return kExitUsage;
+        return quaymap::kExitUsage;
     }
     if (options.command == Command::help) {
         print(kUsage);
@@ -36,20 +36,23 @@ int main(int argc, char** argv) {
     }
     // The protocol diagnostics of the window program are noise here unless asked for.
     set_log_echo(options.verbose);
+    quaymap::EngineSettings settings;
     // The trace holds the router's answers as they came.
-    upnp_nat.console = options.verbose ? escaping_stream(stderr) : nullptr;
-
-    quaymap::RouterEngine engine;
+    settings.console = options.verbose ? escaping_stream(stderr) : nullptr;
+    settings.description_url = options.router_url;
+    settings.router_address = options.router_address;
+    if (options.keep)
+        settings.stop_requested = signal_time().stop_pending;
+    const std::unique_ptr<quaymap::Engine> made = quaymap::make_engine(settings);
+    quaymap::Engine& engine = *made;
     quaymap::SearchOptions search;
-    search.description_url = options.router_url;
-    search.router_address = options.router_address;
     search.read_public_address = options.command == Command::status;
     const quaymap::SearchOutcome router = engine.search(search);
     if (router.kind == quaymap::RouterKind::none) {
         if (options.json)
             print(failure_json(command_name(options.command), "no_router", router.reason));
         complain("quaymap-cli: no router found. " + router.reason);
-        return kExitNoRouter;
+        return quaymap::kExitNoRouter;
     }
 
     switch (options.command) {
@@ -61,9 +64,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     case Command::list: {
-        std::vector<MappingRecord> rows;
+        std::vector<quaymap::Mapping> rows;
         const CommandResult result =
-            engine.list([&rows](const MappingRecord& row) { rows.push_back(row); });
+            engine.list([&rows](const quaymap::Mapping& row) { rows.push_back(row); });
         print(options.json ? list_json(router, rows, result) : list_text(rows));
         if (!result.ok())
             complain(result.message);
@@ -71,14 +74,13 @@ int main(int argc, char** argv) {
             complain("The router lists more mappings than are read; the list is cut.");
         if (!result.unread.empty())
             complain(quaymap::unread_text(result.unread));
-        return result.ok() && !result.complete() ? kExitIncomplete : exit_status(result);
+        return result.ok() && !result.complete() ? quaymap::kExitIncomplete
+                                                 : quaymap::exit_status(result.verdict);
     }
     case Command::add:
     case Command::remove:
-        if (options.keep)
-            engine.set_stop_check(signal_time().stop_pending);
         return run_steps(engine, options, router);
     default:
-        return kExitUsage;
+        return quaymap::kExitUsage;
     }
 }

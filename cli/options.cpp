@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include "explain.h"
+#include "rules.h"
+
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstdlib>
@@ -37,14 +40,6 @@ bool whole_number(const std::string& text, long long max, long long& value) {
         return false;
     value = std::atoll(text.c_str());
     return value <= max;
-}
-
-bool port_number(const std::string& text, uint16_t& port) {
-    long long value = 0;
-    if (!whole_number(text, 65535, value) || value == 0)
-        return false;
-    port = static_cast<uint16_t>(value);
-    return true;
 }
 
 bool protocols_of(std::string text, std::vector<std::string>& protocols) {
@@ -128,9 +123,9 @@ bool parse_options(const std::vector<std::string>& arguments, Options& options,
         options.name = words[1];
         const std::string& ports = words[2];
         const std::size_t colon = ports.find(':');
-        if (!port_number(ports.substr(0, colon), options.external_port) ||
+        if (!quaymap::port_of(ports.substr(0, colon), options.external_port) ||
             (colon != std::string::npos &&
-             !port_number(ports.substr(colon + 1), options.internal_port))) {
+             !quaymap::port_of(ports.substr(colon + 1), options.internal_port))) {
             error = "not a port (1-65535): " + ports;
             return false;
         }
@@ -138,27 +133,22 @@ bool parse_options(const std::vector<std::string>& arguments, Options& options,
             error = "the protocol is tcp, udp or both, not " + words[3];
             return false;
         }
-        if (count == 4) {
-            in_addr address{};
-            if (inet_pton(AF_INET, words[4].c_str(), &address) != 1) {
-                error = "not an IPv4 address: " + words[4];
-                return false;
-            }
+        if (count == 4)
             options.address = words[4];
-        }
+        // The engine's own rules, as it will check the request again.
+        error = quaymap::add_problem({options.name, options.external_port, options.internal_port,
+                                      options.protocols[0], options.address, options.lease});
+        if (!error.empty())
+            return false;
     } else if (command == "delete") {
         options.command = Command::remove;
-        if (count != 2 || !port_number(words[1], options.external_port) ||
+        if (count != 2 || !quaymap::port_of(words[1], options.external_port) ||
             !protocols_of(words[2], options.protocols)) {
             error = "delete takes PORT tcp|udp|both";
             return false;
         }
     } else {
         error = "unknown command: " + command;
-        return false;
-    }
-    if (options.name.empty() && options.command == Command::add) {
-        error = "the mapping needs a name";
         return false;
     }
     if ((options.keep || options.lease >= 0) && options.command != Command::add) {

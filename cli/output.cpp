@@ -2,6 +2,7 @@
 
 #include "explain.h"
 #include "router_text.h"
+#include "rules.h"
 #include "terminal.h"
 
 #include <cstdio>
@@ -16,25 +17,6 @@ using quaymap::SearchOutcome;
 namespace {
 
 // "igd1", "igd2", "natpmp", "none": the engine's names without the protocol in front.
-std::string kind_key(RouterKind kind) {
-    const std::string name = quaymap::kind_name(kind);
-    return name.rfind("upnp ", 0) == 0 ? name.substr(5) : name;
-}
-
-const char* kind_words(RouterKind kind) {
-    switch (kind) {
-    case RouterKind::igd1:
-        return "UPnP IGD v1";
-    case RouterKind::igd2:
-        return "UPnP IGD v2";
-    case RouterKind::natpmp:
-        return "NAT-PMP";
-    case RouterKind::none:
-        break;
-    }
-    return "none";
-}
-
 // A number where the router wrote one, else its text as it stands.
 std::string number_or_text(const std::string& text) {
     if (!text.empty() && text.size() <= 10 &&
@@ -45,7 +27,7 @@ std::string number_or_text(const std::string& text) {
 
 // A router's fields, without the closing brace.
 std::string choice_json(RouterKind kind, const std::string& name, const std::string& address) {
-    return "{\"kind\":" + json_string(kind_key(kind)) + ",\"name\":" + json_string(name) +
+    return "{\"kind\":" + json_string(quaymap::kind_key(kind)) + ",\"name\":" + json_string(name) +
            ",\"address\":" + json_string(address);
 }
 
@@ -63,7 +45,7 @@ std::vector<quaymap::RouterChoice> others(const SearchOutcome& router) {
     return found;
 }
 
-std::string mapping_json(const MappingRecord& row) {
+std::string mapping_json(const quaymap::Mapping& row) {
     return "{\"name\":" + json_string(row.description) +
            ",\"external_port\":" + number_or_text(row.external_port) +
            ",\"protocol\":" + json_string(row.protocol) +
@@ -73,7 +55,7 @@ std::string mapping_json(const MappingRecord& row) {
 }
 
 // An entry by its place in the router's table (from 1), or a range of ports a page did not list.
-std::string unread_json(const UnreadEntry& entry) {
+std::string unread_json(const quaymap::Unread& entry) {
     std::string text = "{\"entry\":";
     if (entry.index < 0)
         text += "null,\"protocol\":" + json_string(entry.protocol) +
@@ -117,8 +99,9 @@ std::string json_string(const std::string& text) {
 }
 
 std::string status_text(const SearchOutcome& router) {
-    std::string text = "router: " + terminal_text(router.name) + " (" + kind_words(router.kind) +
-                       ") at " + terminal_text(router.address) + "\n";
+    std::string text = "router: " + terminal_text(router.name) + " (" +
+                       quaymap::kind_words(router.kind) + ") at " + terminal_text(router.address) +
+                       "\n";
     text +=
         "public address: " + (router.public_address.empty() ? std::string("unknown")
                                                             : terminal_text(router.public_address));
@@ -126,8 +109,8 @@ std::string status_text(const SearchOutcome& router) {
         text += quaymap::is_public_address(router.public_address) ? " (public)" : " (not public)";
     text += "\nthis computer: " + router.lan_address + "\n";
     for (const quaymap::RouterChoice& other : others(router))
-        text += "also found: " + terminal_text(other.name) + " (" + kind_words(other.kind) +
-                ") at " + terminal_text(other.address) + "\n";
+        text += "also found: " + terminal_text(other.name) + " (" +
+                quaymap::kind_words(other.kind) + ") at " + terminal_text(other.address) + "\n";
     return text;
 }
 
@@ -143,10 +126,10 @@ std::string status_json(const SearchOutcome& router) {
            (quaymap::is_public_address(router.public_address) ? "true" : "false") + "}\n";
 }
 
-std::string list_text(const std::vector<MappingRecord>& rows) {
+std::string list_text(const std::vector<quaymap::Mapping>& rows) {
     std::string text =
         pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) + pad("LEASE", 11) + "NAME\n";
-    for (const MappingRecord& row : rows)
+    for (const quaymap::Mapping& row : rows)
         text += pad(terminal_text(quaymap::ports_text(row)), 14) +
                 pad(terminal_text(row.protocol), 10) +
                 pad(terminal_text(row.internal_client + ":" + row.internal_port), 23) +
@@ -155,7 +138,7 @@ std::string list_text(const std::vector<MappingRecord>& rows) {
     return text;
 }
 
-std::string list_json(const SearchOutcome& router, const std::vector<MappingRecord>& rows,
+std::string list_json(const SearchOutcome& router, const std::vector<quaymap::Mapping>& rows,
                       const CommandResult& result) {
     std::string text =
         "{\"command\":\"list\",\"ok\":" + std::string(result.ok() ? "true" : "false") +
@@ -181,7 +164,7 @@ std::string step_port(const Step& step) {
 std::string step_text(bool adding, const Step& step) {
     if (!adding)
         return "deleted " + step_port(step) + "\n";
-    const MappingRecord& row = step.result.row;
+    const quaymap::Mapping& row = step.result.row;
     const std::string asked = std::to_string(step.external_port);
     return "added " + step_port(step) +
            (row.external_port == asked ? "" : " (asked for " + asked + ")") + " -> " +

@@ -21,8 +21,9 @@ std::string json_string(const std::string& text);
 std::string status_text(const quaymap::SearchOutcome& router);
 std::string status_json(const quaymap::SearchOutcome& router);
 
-std::string list_text(const std::vector<MappingRecord>& rows);
-std::string list_json(const quaymap::SearchOutcome& router, const std::vector<MappingRecord>& rows,
+std::string list_text(const std::vector<quaymap::Mapping>& rows);
+std::string list_json(const quaymap::SearchOutcome& router,
+                      const std::vector<quaymap::Mapping>& rows,
                       const quaymap::CommandResult& result);
 
 // "8080/TCP": the port the router granted once it did (a NAT-PMP gateway may grant another).

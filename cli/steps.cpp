@@ -5,21 +5,6 @@
 namespace quaymap_cli {
 
 using quaymap::CommandResult;
-using quaymap::Verdict;
-
-int exit_status(const CommandResult& result) {
-    switch (result.verdict) {
-    case Verdict::done:
-        return 0;
-    case Verdict::refused:
-        return kExitRefused;
-    case Verdict::unreachable:
-        return kExitUnreachable;
-    case Verdict::invalid:
-        break;
-    }
-    return kExitUsage;
-}
 
 const char* command_name(Command command) {
     switch (command) {
@@ -70,7 +55,7 @@ int run_steps(quaymap::Engine& engine, const Options& options, const quaymap::Se
             complain(std::to_string(step.external_port) + "/" + protocol + ": " +
                      step.result.message);
             if (status == 0)
-                status = exit_status(step.result);
+                status = quaymap::exit_status(step.result.verdict);
         } else if (!options.json) {
             print(step_text(adding, step));
         }

@@ -5,13 +5,10 @@
 #include "Engine.h"
 #include "keep.h"
 #include "options.h"
+#include "rules.h"
 
 namespace quaymap_cli {
 
-constexpr int kExitRefused = 1, kExitUsage = 2, kExitNoRouter = 3, kExitUnreachable = 4,
-              kExitIncomplete = 5;
-
-int exit_status(const quaymap::CommandResult& result);
 const char* command_name(Command command);
 
 // Adds or deletes the mapping of each protocol asked for, and keeps what was added when asked

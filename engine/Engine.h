@@ -2,7 +2,7 @@
 // on it, with results in words a user understands. Qt-free; the window's tests script it.
 #pragma once
 
-#include "MappingRecord.h"
+#include "Mapping.h"
 
 #include <cstdint>
 #include <functional>
@@ -34,8 +34,6 @@ struct SearchOutcome {
 };
 
 struct SearchOptions {
-    std::string description_url;     // a known description URL skips SSDP and NAT-PMP
-    std::string router_address;      // the router at this address is chosen; none: no router
     bool read_public_address = true; // one exchange a listing alone does not need
 };
 
@@ -51,11 +49,11 @@ struct CommandResult {
     std::string message;     // for the user; empty when done
     int upnp_error_code = 0; // the router's own refusal, when it gave one
     std::string upnp_error;  // its description, e.g. "ConflictInMappingEntry"
-    MappingRecord row;       // add and renew: the mapping as the router now holds it
+    Mapping row;             // add and renew: the mapping as the router now holds it
     std::string address;     // public_address: the address read
     bool rows_cut = false;   // list: the router listed more than is ever read
     // list: what the router did not hand over, and why.
-    std::vector<UnreadEntry> unread;
+    std::vector<Unread> unread;
     bool ok() const { return verdict == Verdict::done; }
     // list: every mapping the router holds was read (a row may have come twice).
     bool complete() const { return ok() && !rows_cut && unread.empty(); }
@@ -70,7 +68,7 @@ struct AddRequest {
     int64_t lease = -1;          // seconds; -1: the longest the router allows
 };
 
-using RowSink = std::function<void(const MappingRecord&)>;
+using RowSink = std::function<void(const Mapping&)>;
 
 class Engine {
   public:
@@ -87,10 +85,10 @@ class Engine {
     virtual CommandResult list(const RowSink& row) = 0;
     virtual CommandResult add(const AddRequest& request) = 0;
     // Deletes the mapping of a row as the router listed it (or as add returned it).
-    virtual CommandResult remove(const MappingRecord& row) = 0;
+    virtual CommandResult remove(const Mapping& row) = 0;
     virtual CommandResult public_address() = 0;
     // Asks again for a mapping that has a lease, before the lease ends.
-    virtual CommandResult renew(const MappingRecord& row) = 0;
+    virtual CommandResult renew(const Mapping& row) = 0;
 };
 
 } // namespace quaymap

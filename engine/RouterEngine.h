@@ -1,11 +1,13 @@
-// The engine over the real protocols: the UPnP client and the NAT-PMP client.
+// The engine over the real routers: the search asks every protocol at once and settles on one
+// gateway, which every command then goes to.
 #pragma once
 
-#include "Engine.h"
+#include "EngineSettings.h"
 #include "NatPmpClient.h"
 #include "UpnpNat.h"
+#include "gateway/Gateway.h"
 
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,68 +17,49 @@ namespace quaymap {
 class RouterEngine : public Engine {
   public:
     // The process-wide UPnP client by default; tests hand in one of their own.
-    explicit RouterEngine(UpnpNat& upnp = upnp_nat);
+    explicit RouterEngine(UpnpNat& upnp = upnp_nat, EngineSettings settings = {});
     ~RouterEngine() override;
     RouterEngine(const RouterEngine&) = delete;
     RouterEngine& operator=(const RouterEngine&) = delete;
 
-    // The two clients, for their settings (where the search goes, time limits) before a search.
+    // The two clients, for tests: where the search goes and how long it waits.
     UpnpNat& upnp() { return upnp_; }
     NatPmpClient& natpmp() { return natpmp_; }
-
-    // Asked between the exchanges of one command (an add and its lookup): once it answers true,
-    // no further exchange starts and the command ends with what it has.
-    void set_stop_check(std::function<bool()> check) { stop_check_ = std::move(check); }
 
     SearchOutcome search(const SearchOptions& options) override;
     SearchOutcome choose(std::size_t index) override;
     CommandResult list(const RowSink& row) override;
     CommandResult add(const AddRequest& request) override;
-    CommandResult remove(const MappingRecord& row) override;
+    CommandResult remove(const Mapping& row) override;
     CommandResult public_address() override;
-    CommandResult renew(const MappingRecord& row) override;
+    CommandResult renew(const Mapping& row) override;
 
   private:
     // NAT-PMP is asked while SSDP runs; an IGD answer makes its answer moot.
     void start_natpmp_probe();
     int finish_natpmp_probe(bool wanted);
-    bool find_igd(const SearchOptions& options);
+    bool find_igd();
     // The outcome of the IGD the UPnP client now acts on; its public address read when asked.
     SearchOutcome igd_outcome(bool read_public_address);
+    // The gateway of an outcome, which every command goes to from now on.
     void settle(const SearchOutcome& outcome);
+    std::shared_ptr<Gateway> gateway() const;
+    std::string this_computer() const;
+    bool stopping() const;
 
-    CommandResult add_upnp(const AddRequest& request, const std::string& client);
-    CommandResult add_natpmp(const AddRequest& request);
-    // The verdict of the UPnP client's latest failed operation.
-    CommandResult upnp_failure(const std::string& what, const std::string& port_protocol = {},
-                               const MappingRecord* holder = nullptr,
-                               const std::string& client = {});
-    CommandResult natpmp_failure(const std::string& what, int result);
-    RouterKind kind() const;
-    std::string router_address() const;
-    std::string lan_address() const;
-
-    bool stopping() const { return stop_check_ && stop_check_(); }
-
+    const EngineSettings settings_;
     UpnpNat& upnp_;
     NatPmpClient natpmp_;
-    std::function<bool()> stop_check_;
-    // One lock per client, taken for each exchange (or each step of a listing), never for a
-    // whole search or a whole table: a command waits at most one exchange.
-    std::mutex upnp_mutex_;
-    std::mutex natpmp_mutex_;
-    // Listings share the client's list: one at a time.
-    std::mutex list_mutex_;
+    std::mutex upnp_mutex_;   // guards upnp_, taken for one exchange (or listing step) at a time
+    std::mutex natpmp_mutex_; // guards natpmp_, likewise; the probe holds it for its request
 
-    // The router of the latest search.
-    mutable std::mutex state_mutex_;
-    RouterKind kind_ = RouterKind::none;
-    std::string router_;
-    std::string lan_address_;
+    mutable std::mutex state_mutex_;   // guards the two below
+    std::shared_ptr<Gateway> gateway_; // the latest search's router; null when none was found
+    std::string this_computer_;        // this computer's address on that router's network
 
-    std::thread probe_;
-    int probe_result_ = 0;
-    std::string probe_address_;
+    std::thread probe_;         // the NAT-PMP probe of a search, joined before the next
+    int probe_result_ = 0;      // written by the probe, read once it is joined
+    std::string probe_address_; // likewise
 };
 
 } // namespace quaymap

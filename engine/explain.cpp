@@ -82,14 +82,14 @@ std::string lease_text(const std::string& seconds) {
     return std::to_string(s) + " s";
 }
 
-std::string ports_text(const MappingRecord& row) {
+std::string ports_text(const Mapping& row) {
     if (row.internal_port.empty() || row.internal_port == row.external_port)
         return row.external_port;
     return row.external_port + " \u2192 " + row.internal_port;
 }
 
 std::string refusal_text(const std::string& what, int code, const std::string& description,
-                         const std::string& port_protocol, const MappingRecord* holder,
+                         const std::string& port_protocol, const Mapping* holder,
                          const std::string& requested_client) {
     if (code == 718 && holder && !holder->internal_client.empty()) {
         std::string text = "Port " + port_protocol + " already goes to " + holder->internal_client;
@@ -122,7 +122,7 @@ std::string unreachable_text(const std::string& what, const std::string& router)
 namespace {
 
 // Where a run of unread entries stands: "entry 2", "entries 5 to 7", "UDP ports 1001 to 65535".
-std::string unread_place(const UnreadEntry& first, const UnreadEntry& last) {
+std::string unread_place(const Unread& first, const Unread& last) {
     if (first.index < 0)
         return first.protocol + " ports " + std::to_string(first.first_port) + " to 65535";
     if (first.index == last.index)
@@ -132,13 +132,13 @@ std::string unread_place(const UnreadEntry& first, const UnreadEntry& last) {
 
 } // namespace
 
-std::string unread_text(const std::vector<UnreadEntry>& unread) {
+std::string unread_text(const std::vector<Unread>& unread) {
     // A router that refuses one entry often refuses its neighbours the same way: one run each.
     constexpr std::size_t kRunsShown = 3;
     std::string runs;
     std::size_t i = 0;
     for (std::size_t shown = 0; i < unread.size() && shown < kRunsShown; ++shown) {
-        const UnreadEntry& first = unread[i];
+        const Unread& first = unread[i];
         std::size_t end = i + 1;
         while (first.index >= 0 && end < unread.size() &&
                unread[end].index == unread[end - 1].index + 1 && unread[end].reason == first.reason)

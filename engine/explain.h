@@ -26,18 +26,18 @@ std::string double_nat_warning(const std::string& address);
 // "permanent", "6 d 23 h", "2 h 5 min", "12 min", "40 s"; empty when the text is no number.
 std::string lease_text(const std::string& seconds);
 // "8080", or "2222 → 22" when the traffic goes to another port inside.
-std::string ports_text(const MappingRecord& row);
+std::string ports_text(const Mapping& row);
 
 // The explanation of a refused or failed command. `what` names the command ("add the mapping",
 // "delete the mapping", "read the public address", "read the mappings"); `holder` is the
 // mapping that holds the port after a 718 refusal (empty fields when nobody does).
 std::string refusal_text(const std::string& what, int code, const std::string& description,
-                         const std::string& port_protocol, const MappingRecord* holder,
+                         const std::string& port_protocol, const Mapping* holder,
                          const std::string& requested_client);
 std::string unreachable_text(const std::string& what, const std::string& router);
 
 // "The router did not list every mapping (entry 2: 501 Action Failed; entries 5 to 7: HTTP 500
 // Internal Server Error).": the first few runs of entries with one reason; empty for none.
-std::string unread_text(const std::vector<UnreadEntry>& unread);
+std::string unread_text(const std::vector<Unread>& unread);
 
 } // namespace quaymap

@@ -1,5 +1,7 @@
 #include "RouterEngine.h"
 #include "explain.h"
+#include "gateway/NatPmpGateway.h"
+#include "gateway/UpnpGateway.h"
 #include "lan_address.h"
 #include "log.h"
 
@@ -16,8 +18,15 @@ void log_line(const std::string& line) {
 
 } // namespace
 
-RouterEngine::RouterEngine(UpnpNat& upnp) : upnp_(upnp) {
+std::unique_ptr<Engine> make_engine(const EngineSettings& settings) {
+    return std::make_unique<RouterEngine>(upnp_nat, settings);
+}
+
+RouterEngine::RouterEngine(UpnpNat& upnp, EngineSettings settings)
+    : settings_(std::move(settings)), upnp_(upnp) {
     upnp_.log = log_line;
+    upnp_.log_folder = settings_.log_folder;
+    upnp_.console = settings_.console;
     natpmp_.log = log_line;
 }
 
@@ -25,19 +34,18 @@ RouterEngine::~RouterEngine() {
     finish_natpmp_probe(false);
 }
 
-RouterKind RouterEngine::kind() const {
-    std::lock_guard<std::mutex> lock(state_mutex_);
-    return kind_;
+std::shared_ptr<Gateway> RouterEngine::gateway() const {
+    const std::lock_guard<std::mutex> lock(state_mutex_);
+    return gateway_;
 }
 
-std::string RouterEngine::router_address() const {
-    std::lock_guard<std::mutex> lock(state_mutex_);
-    return router_;
+std::string RouterEngine::this_computer() const {
+    const std::lock_guard<std::mutex> lock(state_mutex_);
+    return this_computer_;
 }
 
-std::string RouterEngine::lan_address() const {
-    std::lock_guard<std::mutex> lock(state_mutex_);
-    return lan_address_;
+bool RouterEngine::stopping() const {
+    return settings_.stop_requested && settings_.stop_requested();
 }
 
 void RouterEngine::start_natpmp_probe() {
@@ -69,17 +77,17 @@ int RouterEngine::finish_natpmp_probe(bool wanted) {
     return probe_result_;
 }
 
-bool RouterEngine::find_igd(const SearchOptions& options) {
-    std::lock_guard<std::mutex> lock(upnp_mutex_);
+bool RouterEngine::find_igd() {
+    const std::lock_guard<std::mutex> lock(upnp_mutex_);
     upnp_.init(kConnectTries);
-    if (!options.description_url.empty())
-        return upnp_.open_description(options.description_url);
+    if (!settings_.description_url.empty())
+        return upnp_.open_description(settings_.description_url);
     if (!upnp_.discovery())
         return false;
-    if (options.router_address.empty())
+    if (settings_.router_address.empty())
         return true;
     for (std::size_t i = 0; i < upnp_.routers.size(); ++i)
-        if (upnp_.routers[i].address == options.router_address)
+        if (upnp_.routers[i].address == settings_.router_address)
             return upnp_.use_router(i);
     return false;
 }
@@ -93,9 +101,8 @@ SearchOutcome RouterEngine::igd_outcome(bool read_public_address) {
     std::string path;
     UpnpNat::parse_url(upnp_.control_url, outcome.address, port, path);
     for (const IgdRouter& router : upnp_.routers)
-        outcome.routers.push_back(
-            {router.igd_version == 2 ? RouterKind::igd2 : RouterKind::igd1, router.friendly_name,
-             router.address});
+        outcome.routers.push_back({router.igd_version == 2 ? RouterKind::igd2 : RouterKind::igd1,
+                                   router.friendly_name, router.address});
     std::string address;
     if (read_public_address && upnp_.get_external_ip(address))
         outcome.public_address = address;
@@ -103,17 +110,25 @@ SearchOutcome RouterEngine::igd_outcome(bool read_public_address) {
 }
 
 void RouterEngine::settle(const SearchOutcome& outcome) {
-    std::lock_guard<std::mutex> lock(state_mutex_);
-    kind_ = outcome.kind;
-    router_ = outcome.address;
-    lan_address_ = outcome.lan_address;
+    std::shared_ptr<Gateway> chosen;
+    if (outcome.kind == RouterKind::natpmp)
+        chosen = std::make_shared<NatPmpGateway>(natpmp_, natpmp_mutex_, outcome.address,
+                                                 outcome.lan_address);
+    else if (outcome.kind != RouterKind::none)
+        chosen = std::make_shared<UpnpGateway>(upnp_, upnp_mutex_, outcome.kind, outcome.address,
+                                               [this] { return stopping(); });
+    const std::lock_guard<std::mutex> lock(state_mutex_);
+    gateway_ = std::move(chosen);
+    this_computer_ = outcome.lan_address;
 }
 
 SearchOutcome RouterEngine::choose(std::size_t index) {
+    const std::shared_ptr<Gateway> current = gateway();
+    if (!current || !current->abilities().lists_table)
+        return {};
     {
-        std::lock_guard<std::mutex> lock(upnp_mutex_);
-        if (kind() == RouterKind::natpmp || kind() == RouterKind::none ||
-            !upnp_.use_router(index))
+        const std::lock_guard<std::mutex> lock(upnp_mutex_);
+        if (!upnp_.use_router(index))
             return {};
     }
     SearchOutcome outcome = igd_outcome(true);
@@ -123,22 +138,17 @@ SearchOutcome RouterEngine::choose(std::size_t index) {
 }
 
 SearchOutcome RouterEngine::search(const SearchOptions& options) {
-    {
-        std::lock_guard<std::mutex> lock(state_mutex_);
-        kind_ = RouterKind::none;
-        router_.clear();
-        lan_address_.clear();
-    }
+    settle(SearchOutcome());
     // An earlier search's probe (cancelled or not) is over before its client is used again.
     finish_natpmp_probe(false);
-    const bool ask_natpmp = options.description_url.empty();
+    const bool ask_natpmp = settings_.description_url.empty();
     if (ask_natpmp)
         start_natpmp_probe();
-    const bool igd = find_igd(options);
+    const bool igd = find_igd();
     const int natpmp = finish_natpmp_probe(!igd);
 
     SearchOutcome outcome;
-    const std::string& wanted = options.router_address;
+    const std::string& wanted = settings_.router_address;
     if (igd) {
         outcome = igd_outcome(options.read_public_address);
     } else if (ask_natpmp && natpmp == 0 && (wanted.empty() || wanted == natpmp_.gateway())) {
@@ -158,7 +168,8 @@ SearchOutcome RouterEngine::search(const SearchOptions& options) {
         std::string why = upnp_.last_error;
         while (!why.empty() && why.back() == '\n')
             why.pop_back();
-        outcome.reason = "No usable router description at " + options.description_url + ": " + why;
+        outcome.reason =
+            "No usable router description at " + settings_.description_url + ": " + why;
     }
     outcome.lan_address = local_address_towards(outcome.address);
     settle(outcome);

@@ -34,7 +34,7 @@ struct Gone {
         request.name = "lab bench";
         request.external_port = 47999;
         request.protocol = "TCP";
-        const MappingRecord row{"lab bench", "TCP", "47999", "", "47999", ""};
+        const quaymap::Mapping row{"lab bench", "TCP", "47999", "", "47999", ""};
         for (int k = 0; k < 3; ++k) {
             const Clock::time_point start = Clock::now();
             const quaymap::CommandResult r = k == 0   ? engine.add(request)

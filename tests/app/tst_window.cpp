@@ -17,16 +17,16 @@ using namespace quaymap;
 
 namespace {
 
-MappingRecord mapping(const char* name, const char* port, const char* lease = "0") {
+quaymap::Mapping mapping(const char* name, const char* port, const char* lease = "0") {
     return {name, "TCP", port, "192.168.1.20", port, lease};
 }
-CommandResult answer(Verdict verdict, const QString& message = {}, MappingRecord row = {}) {
+CommandResult answer(Verdict verdict, const QString& message = {}, quaymap::Mapping row = {}) {
     CommandResult result;
     result.verdict = verdict, result.message = message.toStdString(), result.row = row;
     return result;
 }
 // A row as the table must show it: Name, Ports, Protocol, IP, Lease.
-QStringList cells(const MappingRecord& r) {
+QStringList cells(const quaymap::Mapping& r) {
     return {one_line(r.description).c_str(), ports_text(r).c_str(), r.protocol.c_str(),
             r.internal_client.c_str(), lease_text(r.lease_duration).c_str()};
 }
@@ -60,14 +60,14 @@ struct Window : Engine {
     std::map<std::string, std::vector<std::string>> made; // what each kind of call asked for
 
     SearchOutcome outcome{RouterKind::igd1, "Harbour Router", "", "192.168.1.20", "", "", {}};
-    std::vector<MappingRecord> listing;
+    std::vector<quaymap::Mapping> listing;
     std::map<std::string, CommandResult> results; // by call: "add", "list", ...
     Interface ui;
     myApp app{*this};
     int beeps = 0, terminations = 0;
     QList<int> exits;
 
-    explicit Window(RouterKind kind = RouterKind::igd1, std::vector<MappingRecord> rows = {})
+    explicit Window(RouterKind kind = RouterKind::igd1, std::vector<quaymap::Mapping> rows = {})
         : listing(std::move(rows)) {
         router_found = apple_router = false;
         outcome.kind = kind;
@@ -131,8 +131,8 @@ struct Window : Engine {
     }
     CommandResult list(const RowSink& sink) override {
         const CommandResult result = called("list");
-        const std::vector<MappingRecord> rows = (locked(), listing);
-        for (const MappingRecord& row : rows)
+        const std::vector<quaymap::Mapping> rows = (locked(), listing);
+        for (const quaymap::Mapping& row : rows)
             called("row"), sink(row);
         return result;
     }
@@ -140,11 +140,11 @@ struct Window : Engine {
         const std::string port = std::to_string(r.external_port);
         return called("add", r.name + " " + port + " " + r.protocol + " " + r.internal_client);
     }
-    CommandResult remove(const MappingRecord& r) override {
+    CommandResult remove(const quaymap::Mapping& r) override {
         return called("remove", r.external_port + " " + r.protocol);
     }
     CommandResult public_address() override { return called("public_address"); }
-    CommandResult renew(const MappingRecord& r) override {
+    CommandResult renew(const quaymap::Mapping& r) override {
         return called("renew", r.external_port + " " + r.protocol);
     }
 

@@ -81,7 +81,7 @@ TEST(Output, RouterTextNeverActsOnTheTerminalAndJsonIsAlwaysUtf8) {
         EXPECT_EQ(terminal_text(text), shown);
         EXPECT_EQ(json_string(text), json);
     }
-    const MappingRecord row{"\x1b[2Jweb", "TCP", "8081", "10.0.0.2", "8080", "7200"};
+    const quaymap::Mapping row{"\x1b[2Jweb", "TCP", "8081", "10.0.0.2", "8080", "7200"};
     EXPECT_NE(list_text({row}).find(" \\x1b[2Jweb\n"), std::string::npos);
     // A NAT-PMP gateway may grant another port than the one asked for.
     quaymap::CommandResult granted;
@@ -126,7 +126,7 @@ struct Script : quaymap::Engine {
     std::set<std::string> refused;
     Hook during;
 
-    quaymap::CommandResult call(const std::string& what, MappingRecord row) {
+    quaymap::CommandResult call(const std::string& what, quaymap::Mapping row) {
         const std::string name = what + " " + row.external_port + "/" + row.protocol;
         calls += (calls.empty() ? "" : ", ") + name, during(name);
         quaymap::CommandResult result;
@@ -137,10 +137,12 @@ struct Script : quaymap::Engine {
         const std::string port = std::to_string(r.external_port);
         return call("add", {r.name, r.protocol, port, "10.0.0.2", port, "600"});
     }
-    quaymap::CommandResult renew(const MappingRecord& row) override {
+    quaymap::CommandResult renew(const quaymap::Mapping& row) override {
         return call("renew", {row.description, row.protocol, row.external_port, "", "", "120"});
     }
-    quaymap::CommandResult remove(const MappingRecord& row) override { return call("delete", row); }
+    quaymap::CommandResult remove(const quaymap::Mapping& row) override {
+        return call("delete", row);
+    }
     quaymap::SearchOutcome search(const quaymap::SearchOptions&) override { return {}; }
     quaymap::CommandResult list(const quaymap::RowSink&) override { return {}; }
     quaymap::CommandResult public_address() override { return {}; }
@@ -152,7 +154,7 @@ TEST(Keep, KeptMappingsComeAndGoAsAWholeRenewedAtHalfTheirLease) {
     const Options both = parse("add game 27015 both --keep");
     // The router refuses UDP: the TCP half goes again, and the refusal is the exit status.
     Script refused({"add 27015/UDP"});
-    EXPECT_EQ(run_steps(refused, both, {}), kExitRefused);
+    EXPECT_EQ(run_steps(refused, both, {}), quaymap::kExitRefused);
     EXPECT_EQ(refused.calls, "add 27015/TCP, add 27015/UDP, delete 27015/TCP");
     // A SIGTERM while the router adds TCP: UDP is never asked for, and TCP goes again.
     Script stopped(

@@ -37,6 +37,9 @@ struct Network {
 
     explicit Network(int igd, NatPmp gateway = nothing, std::string service = "",
                      const std::string& name = "Test Router") {
+        build(igd, gateway, service, name);
+    }
+    void build(int igd, NatPmp gateway, std::string service, const std::string& name) {
         set_log_echo(false);
         set_log_observer([this](const std::string& line) {
             if (line.rfind("search result:", 0) == 0)
@@ -58,9 +61,13 @@ struct Network {
             answer("GetExternalIPAddress",
                    "<NewExternalIPAddress>198.51.100.9</NewExternalIPAddress>");
         }
-        engine = std::make_unique<RouterEngine>(client);
         if (gateway != nothing)
             natpmp = std::make_unique<FakeNatPmp>(gateway);
+        rebuild({});
+    }
+    // The engine again, built with these settings, over the same network.
+    void rebuild(const EngineSettings& settings) {
+        engine = std::make_unique<RouterEngine>(client, settings);
         engine->natpmp().force_gateway(natpmp ? natpmp->address : "127.0.0.3");
         engine->natpmp().set_timings({100, 3});
     }
@@ -137,14 +144,18 @@ TEST(Search, SeveralRoutersAreKeptAndCommandsGoToTheChosenOne) {
     };
     // The default gateway's (127.0.0.1) unless an address is asked for.
     EXPECT_EQ(where(net.engine->search({})), "127.0.0.1 upnp igd1: 127.0.0.1 127.0.0.2");
-    EXPECT_EQ(where(net.engine->search({"", "127.0.0.2"})),
-              "127.0.0.2 upnp igd2: 127.0.0.1 127.0.0.2");
+    EngineSettings settings;
+    settings.router_address = "127.0.0.2";
+    net.rebuild(settings);
+    EXPECT_EQ(where(net.engine->search({})), "127.0.0.2 upnp igd2: 127.0.0.1 127.0.0.2");
     EXPECT_EQ(net.engine->remove({"", "TCP", "8080", "", "8080", ""}).verdict, Verdict::refused);
     EXPECT_TRUE(has(second.requests().back(), "#DeletePortMapping\""));
     EXPECT_EQ(where(net.engine->choose(0)), "127.0.0.1 upnp igd1: 127.0.0.1 127.0.0.2");
     EXPECT_EQ(net.engine->choose(0).public_address, "198.51.100.9");
     EXPECT_EQ(net.engine->choose(2).kind, RouterKind::none);
-    const SearchOutcome nowhere = net.engine->search({"", "10.1.1.1"});
+    settings.router_address = "10.1.1.1";
+    net.rebuild(settings);
+    const SearchOutcome nowhere = net.engine->search({});
     EXPECT_EQ(nowhere.kind, RouterKind::none);
     EXPECT_EQ(nowhere.reason, "No router answered at 10.1.1.1.");
 }
@@ -178,10 +189,13 @@ TEST(Commands, AddReportsTheLeaseTheRouterKeepsUnlessAStopIsPending) {
                kEntry + "<NewLeaseDuration>604800</NewLeaseDuration>");
     const CommandResult added = net.engine->add({"web", 8080, 80, "udp", "", -1});
     ASSERT_TRUE(added.ok()) << added.message;
-    EXPECT_EQ(added.row, (MappingRecord{"web", "UDP", "8080", "127.0.0.1", "80", "604800"}));
+    EXPECT_EQ(added.row, (Mapping{"web", "UDP", "8080", "127.0.0.1", "80", "604800"}));
     EXPECT_EQ(added.row.lease_duration, "604800");
     // Once a stop is pending the add goes, but no lookup after it (nor of a 718's holder).
-    net.engine->set_stop_check([] { return true; });
+    EngineSettings stopping;
+    stopping.stop_requested = [] { return true; };
+    net.rebuild(stopping);
+    net.engine->search({});
     const std::size_t before = net.router.requests().size();
     EXPECT_EQ(net.engine->add({"web", 8080, 80, "udp", "", 3600}).row.lease_duration, "3600");
     net.refuse("AddPortMapping", 718, "ConflictInMappingEntry");
@@ -253,11 +267,11 @@ TEST(Commands, AListingThatAChangeInterruptedMissesNoRow) {
         };
         net.router.on_http({{}, "", 0, 0, SIZE_MAX, false, serve});
         std::set<int> rows;
-        const CommandResult listed = net.engine->list([&](const MappingRecord& row) {
+        const CommandResult listed = net.engine->list([&](const Mapping& row) {
             const int port = std::stoi(row.external_port);
             if (port == after && rows.insert(port).second)
                 change < 0 ? net.engine->remove({"", "TCP", std::to_string(-change), "", "", ""})
-                           : net.engine->add({"", uint16_t(change), 0, "TCP", "", -1});
+                           : net.engine->add({"x", uint16_t(change), 0, "TCP", "", -1});
             rows.insert(port);
         });
         EXPECT_EQ(std::vector<int>(rows.begin(), rows.end()), handed);
@@ -270,7 +284,7 @@ TEST(Commands, NatPmpRouterAnswersOverNatPmp) {
     Network net(0, answers);
     ASSERT_EQ(net.engine->search({}).kind, RouterKind::natpmp);
     EXPECT_EQ(net.engine->public_address().address, "198.51.100.7");
-    const CommandResult added = net.engine->add({"game", 27015, 0, "udp", "Localhost", -1});
+    const CommandResult added = net.engine->add({"game", 27015, 0, "udp", "", -1});
     ASSERT_TRUE(added.ok()) << added.message;
     EXPECT_EQ(added.row.external_port + added.row.protocol + added.row.lease_duration,
               "27015UDP7200");

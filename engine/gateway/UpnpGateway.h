@@ -1,0 +1,42 @@
+// A UPnP Internet Gateway Device (version 1 or 2), over the process's UPnP client.
+#pragma once
+
+#include "Gateway.h"
+#include "UpnpNat.h"
+
+#include <functional>
+#include <mutex>
+
+namespace quaymap {
+
+class UpnpGateway : public Gateway {
+  public:
+    // `client_lock` guards `client` for the whole process; `address` is the router's, for the
+    // words of a failure; `stopping` tells that no further exchange may start.
+    UpnpGateway(UpnpNat& client, std::mutex& client_lock, RouterKind kind, std::string address,
+                std::function<bool()> stopping);
+
+    RouterKind kind() const override { return kind_; }
+    Abilities abilities() const override { return {true, true}; }
+    CommandResult list(const RowSink& row) override;
+    CommandResult add(const AddRequest& request) override;
+    CommandResult remove(const Mapping& row) override;
+    CommandResult renew(const Mapping& row) override;
+    CommandResult public_address() override;
+
+  private:
+    // The verdict of the client's latest failed operation; the caller holds the client's lock.
+    CommandResult failure(const std::string& what, const std::string& port_protocol = {},
+                          const MappingRecord* holder = nullptr, const std::string& client = {});
+    CommandResult conflict(const AddRequest& request, const std::string& port_protocol);
+
+    UpnpNat& client_;
+    std::mutex& client_lock_;
+    // Listings share the client's list of mappings: one at a time.
+    std::mutex listing_;
+    const RouterKind kind_;
+    const std::string address_;
+    const std::function<bool()> stopping_;
+};
+
+} // namespace quaymap

@@ -1,0 +1,122 @@
+#include "rules.h"
+
+#include "explain.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
+#include <cstdlib>
+
+namespace quaymap {
+
+namespace {
+
+constexpr long kDay = 24 * 3600;
+// A renewal that failed is tried again after this long.
+constexpr long kRetry = 60;
+
+} // namespace
+
+std::string protocol_name(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string add_problem(const AddRequest& request) {
+    if (request.name.find_first_not_of(" \t") == std::string::npos)
+        return "Give the mapping a name.";
+    if (request.external_port == 0)
+        return "The port must be a number from 1 to 65535.";
+    const std::string protocol = protocol_name(request.protocol);
+    if (protocol != "TCP" && protocol != "UDP")
+        return "The protocol must be TCP or UDP.";
+    in_addr address{};
+    if (!request.internal_client.empty() &&
+        inet_pton(AF_INET, request.internal_client.c_str(), &address) != 1)
+        return "The address must be an IPv4 address such as 192.168.1.20.";
+    return std::string();
+}
+
+CommandResult invalid(const std::string& message) {
+    CommandResult result;
+    result.verdict = Verdict::invalid;
+    result.message = message;
+    return result;
+}
+
+AddRequest completed(AddRequest request, const std::string& this_computer) {
+    request.protocol = protocol_name(request.protocol);
+    if (request.internal_port == 0)
+        request.internal_port = request.external_port;
+    if (request.internal_client.empty())
+        request.internal_client = this_computer;
+    return request;
+}
+
+AddRequest renewal_request(const Mapping& row, const std::string& client) {
+    AddRequest request;
+    request.name = row.description;
+    port_of(row.external_port, request.external_port);
+    port_of(row.internal_port, request.internal_port);
+    request.protocol = protocol_name(row.protocol);
+    request.internal_client = client;
+    const long long lease = std::atoll(row.lease_duration.c_str());
+    request.lease = lease > 0 ? lease : -1;
+    return request;
+}
+
+long renewal_delay_s(const Mapping& row) {
+    const long long lease = std::atoll(row.lease_duration.c_str());
+    if (lease <= 0)
+        return -1;
+    return std::clamp<long>(static_cast<long>(lease / 2), 1, kDay);
+}
+
+long renewal_retry_s(Verdict verdict) {
+    return verdict == Verdict::invalid ? -1 : kRetry;
+}
+
+int exit_status(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::done:
+        return kExitDone;
+    case Verdict::refused:
+        return kExitRefused;
+    case Verdict::unreachable:
+        return kExitUnreachable;
+    case Verdict::invalid:
+        break;
+    }
+    return kExitUsage;
+}
+
+const char* kind_key(RouterKind kind) {
+    switch (kind) {
+    case RouterKind::igd1:
+        return "igd1";
+    case RouterKind::igd2:
+        return "igd2";
+    case RouterKind::natpmp:
+        return "natpmp";
+    case RouterKind::none:
+        break;
+    }
+    return "none";
+}
+
+const char* kind_words(RouterKind kind) {
+    switch (kind) {
+    case RouterKind::igd1:
+        return "UPnP IGD v1";
+    case RouterKind::igd2:
+        return "UPnP IGD v2";
+    case RouterKind::natpmp:
+        return "NAT-PMP";
+    case RouterKind::none:
+        break;
+    }
+    return "none";
+}
+
+} // namespace quaymap

@@ -1,0 +1,49 @@
+// The rules the window and the command line share, kept once here: what makes an add right, when
+// a mapping is asked for again, what a verdict means for the command line's exit status, and the
+// names of the kinds of router.
+#pragma once
+
+#include "Engine.h"
+
+#include <string>
+
+namespace quaymap {
+
+// Why an add cannot be right, in the words the faces show; empty when it can. The faces ask as
+// the user gives the request; the engine asks again before anything is sent, whoever sent it.
+std::string add_problem(const AddRequest& request);
+// A result that says the request cannot be right; nothing was sent.
+CommandResult invalid(const std::string& message);
+
+// "TCP" or "UDP" as routers write them, whatever case `text` came in.
+std::string protocol_name(std::string text);
+// The request as a gateway takes it: protocol in capitals, the inside port and the client set
+// (this computer where it names none).
+AddRequest completed(AddRequest request, const std::string& this_computer);
+// The add that asks for a mapping again: its name, ports, protocol and lease, for `client`.
+AddRequest renewal_request(const Mapping& row, const std::string& client);
+
+// When to ask for a mapping again, in seconds: at half its lease, one to a day; -1 for a
+// permanent one or one whose lease the router did not say.
+long renewal_delay_s(const Mapping& row);
+// After a renewal that failed: when to try again, in seconds; -1 for never (a request that
+// cannot be right stays so).
+long renewal_retry_s(Verdict verdict);
+
+// The command line's exit statuses.
+enum ExitStatus {
+    kExitDone = 0,
+    kExitRefused = 1,     // the router said no
+    kExitUsage = 2,       // the command line (or the request) cannot be right
+    kExitNoRouter = 3,    // no router was found
+    kExitUnreachable = 4, // the router did not answer
+    kExitIncomplete = 5,  // the router did not list every mapping
+};
+int exit_status(Verdict verdict);
+
+// "igd1", "igd2", "natpmp", "none": the keys of the command line's JSON.
+const char* kind_key(RouterKind kind);
+// "UPnP IGD v1", "UPnP IGD v2", "NAT-PMP", "none": the kinds in words.
+const char* kind_words(RouterKind kind);
+
+} // namespace quaymap
