@@ -62,8 +62,10 @@ class Background {
     void next(Lane& lane);
 
     QObject* main_;
+    // Guards stopped_, and whatever the workers' waits read (through guarded()); a post takes it
+    // so that stop() cannot pass between its test and the posting.
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable changed_; // wakes the waits when that changes
     bool stopped_ = false;
     std::atomic<int> running_{0};
     struct Worker {

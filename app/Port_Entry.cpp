@@ -10,12 +10,10 @@ Port_Entry::Port_Entry(const quaymap::Mapping& record, QObject* parent)
     : QObject(parent), row(record) {}
 
 QString Port_Entry::read(const std::string quaymap::Mapping::*field) const {
-    std::lock_guard<std::mutex> guard(lock);
     return QString::fromStdString(row.*field);
 }
 
 void Port_Entry::write(std::string quaymap::Mapping::*field, const QString& value) {
-    std::lock_guard<std::mutex> guard(lock);
     row.*field = value.toStdString();
 }
 
@@ -62,12 +60,10 @@ qlonglong Port_Entry::leaseSortKey() const {
 }
 
 quaymap::Mapping Port_Entry::record() const {
-    std::lock_guard<std::mutex> guard(lock);
     return row;
 }
 
 void Port_Entry::setRecord(const quaymap::Mapping& value) {
-    std::lock_guard<std::mutex> guard(lock);
     row = value;
 }
 

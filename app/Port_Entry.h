@@ -5,12 +5,11 @@
 
 #include <QObject>
 #include <QString>
-#include <mutex>
 
-// Every property is read and replaced whole under the row's lock, so the table may read a row
-// while another thread sets it. The property names are the table's column identifiers: the
-// table finds a cell with property(name). The row keeps the router's whole record, since
-// delete and renewal hand it back to the engine as the router listed it.
+// Lives and changes on the main thread only: workers hand over mappings, never rows. The property
+// names are the table's column identifiers: the table finds a cell with property(name). The row
+// keeps the router's whole record, since delete and renewal hand it back to the engine as the
+// router listed it.
 class Port_Entry : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString Name READ getName WRITE setName)
@@ -51,6 +50,5 @@ class Port_Entry : public QObject {
     QString read(const std::string quaymap::Mapping::*field) const;
     void write(std::string quaymap::Mapping::*field, const QString& value);
 
-    mutable std::mutex lock;
     quaymap::Mapping row;
 };

@@ -1,5 +1,11 @@
 // The main window controller: binds the window elements, runs the engine's search and commands
 // off the main thread and applies what they return to the windows.
+//
+// Threads: the main thread runs every command of the user, every change of a window and the
+// table, and owns the rows. The search runs on a thread of its own (RouterSearch), commands
+// (add, delete, renewals, a router chosen) one at a time in the command lane, listings in a lane
+// of their own (Background). Workers hand back mappings and results, never rows; their effects
+// reach the main thread in the order they were posted.
 #pragma once
 
 #include "Background.h"
@@ -7,7 +13,6 @@
 #include "PortTableModel.h"
 #include "Port_Entry.h"
 #include "RouterSearch.h"
-#include "RouterState.h"
 
 #include <QObject>
 #include <QString>
@@ -87,6 +92,10 @@ class myApp : public QObject {
     QPushButton* delete_button = nullptr;
     QTableView* table = nullptr;
     std::vector<std::shared_ptr<Port_Entry>> entries;
+    // Set on the main thread once a router of either kind has been found; never cleared. The
+    // second says the router answered NAT-PMP (an AirPort base station).
+    bool router_found = false;
+    bool apple_router = false;
     // Elements of this application's own windows beyond the list above.
     QPushButton* refresh_button = nullptr;
     QLabel* search_state = nullptr;

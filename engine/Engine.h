@@ -1,5 +1,12 @@
 // The engine that the window and the command line share: finding the router and every command
 // on it, with results in words a user understands. Qt-free; the window's tests script it.
+//
+// Threads: every call blocks its caller for as long as the router takes (each within its
+// budget: a search 6 s, a command 10 s), so a face with a window calls them off its main thread.
+// Commands may come from several threads at once and a listing may run beside them: the engine
+// takes each protocol client's lock for one exchange at a time, never for a whole command or
+// table. One search at a time; the search asks NAT-PMP on a thread of its own, joined before it
+// returns.
 #pragma once
 
 #include "Mapping.h"

@@ -50,10 +50,13 @@ class RouterEngine : public Engine {
     const EngineSettings settings_;
     UpnpNat& upnp_;
     NatPmpClient natpmp_;
-    std::mutex upnp_mutex_;   // guards upnp_, taken for one exchange (or listing step) at a time
-    std::mutex natpmp_mutex_; // guards natpmp_, likewise; the probe holds it for its request
+    // Each guards its client, taken for one exchange (or one step of a listing) at a time, so a
+    // command waits at most one exchange; the probe holds the NAT-PMP one for its request.
+    std::mutex upnp_mutex_;
+    std::mutex natpmp_mutex_;
 
-    mutable std::mutex state_mutex_;   // guards the two below
+    // Guards the two below; taken last, for a moment, never around an exchange.
+    mutable std::mutex state_mutex_;
     std::shared_ptr<Gateway> gateway_; // the latest search's router; null when none was found
     std::string this_computer_;        // this computer's address on that router's network
 

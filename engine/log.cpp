@@ -13,6 +13,7 @@
 
 namespace {
 
+// Guards the observer and the echo switch, and keeps the lines of two threads whole.
 std::mutex& log_mutex() {
     static std::mutex mutex;
     return mutex;

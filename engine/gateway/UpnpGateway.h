@@ -32,7 +32,8 @@ class UpnpGateway : public Gateway {
 
     UpnpNat& client_;
     std::mutex& client_lock_;
-    // Listings share the client's list of mappings: one at a time.
+    // Guards the client's list of mappings for a whole listing: one listing at a time. Taken
+    // before the client's lock, never while holding it.
     std::mutex listing_;
     const RouterKind kind_;
     const std::string address_;

@@ -56,7 +56,7 @@ class LabTest : public QObject {
     void cleanupTestCase() { app_.reset(); } // also wakes a search that waits for the error window
 
     void rowsAppearAsTheRouterListsThem() {
-        QTRY_VERIFY_WITH_TIMEOUT(router_found, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(app_->router_found, 20000);
         const QStringList held = routerRows();
         QVERIFY(!held.isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(windowRows(), held, 20000);
@@ -91,7 +91,7 @@ class LabTest : public QObject {
         QCOMPARE(windowRows(), before);
     }
     void airPortRefreshReadsThePublicAddressOverNatPmp() {
-        QTRY_VERIFY_WITH_TIMEOUT(apple_router, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(app_->apple_router, 20000);
         QCOMPARE(app_->router_name->text(), QString("AirPort Station"));
         app_->public_address->clear(); // shown at once from the search's own answer
         app_->refresh_button->click();
@@ -101,7 +101,7 @@ class LabTest : public QObject {
     }
     void noRouterShowsTheErrorWindow() {
         QTRY_VERIFY_WITH_TIMEOUT(app_->err_windows->isVisible(), 30000);
-        QVERIFY(!router_found && app_->progress->isVisible() && !app_->add_button->isEnabled());
+        QVERIFY(!app_->router_found && app_->progress->isVisible() && !app_->add_button->isEnabled());
     }
 };
 

@@ -69,7 +69,6 @@ struct Window : Engine {
 
     explicit Window(RouterKind kind = RouterKind::igd1, std::vector<quaymap::Mapping> rows = {})
         : listing(std::move(rows)) {
-        router_found = apple_router = false;
         outcome.kind = kind;
         app.hooks() = {[this] { ++terminations; }, [this](int code) { exits << code; },
                        [this] { ++beeps; }};
@@ -83,7 +82,7 @@ struct Window : Engine {
     }
     // Started, with the router shown and all of its rows.
     bool found() {
-        return start() && QTest::qWaitFor([&] { return router_found && rows() == listing.size(); });
+        return start() && QTest::qWaitFor([&] { return app.router_found && rows() == listing.size(); });
     }
     bool idle() {
         return QTest::qWaitFor([this] { return !app.adding_progress->isVisible(); });
@@ -182,9 +181,9 @@ class WindowTest : public QObject {
                 !w.app.refresh_button->isEnabled() && !w.app.router_name->isVisible());
         w.app.syncRouter(), w.app.add_port_entry(); // nothing at all before a router is found
         QVERIFY(!w.app.adding_progress->isVisible() && !w.app.add_windows->isVisible());
-        QVERIFY(w.calls("list", true) && !router_found); // set on the main thread only
+        QVERIFY(w.calls("list", true) && !w.app.router_found); // set on the main thread only
         QTRY_VERIFY(w.app.router_name->isVisible() && w.app.refresh_button->isEnabled());
-        QVERIFY(router_found && !apple_router && !w.app.progress->isVisible());
+        QVERIFY(w.app.router_found && !w.app.apple_router && !w.app.progress->isVisible());
         QCOMPARE(w.app.router_name->text(), shown);
         QCOMPARE(w.app.public_address->text(), "Public address: 10.0.0.2");
         for (size_t at = 0; at < 2; ++at) {
@@ -227,7 +226,7 @@ class WindowTest : public QObject {
         Window w(RouterKind::none);
         QVERIFY(w.start());
         QTRY_VERIFY(w.app.err_windows->isVisible());
-        QVERIFY(w.app.progress->isVisible() && !spinning(w.app.progress) && !router_found);
+        QVERIFY(w.app.progress->isVisible() && !spinning(w.app.progress) && !w.app.router_found);
         QVERIFY(w.app.err_windows->focusWidget()->objectName() == "manual_url");
         QVERIFY(w.app.backgroundWorkRunning()); // the search waits for the window
         for (const int closing : {0, 1, 2}) {   // its button, Escape, its title-bar close
@@ -287,7 +286,7 @@ class WindowTest : public QObject {
         Window w(RouterKind::natpmp);
         w.outcome.public_address = "11.87.0.2";
         QVERIFY(w.found());
-        QVERIFY(apple_router && !w.app.nat_warning->isVisible());
+        QVERIFY(w.app.apple_router && !w.app.nat_warning->isVisible());
         w.locked(), w.results["add"].row = mapping("game", "27016");
         w.add("game", "27015");
         QVERIFY(w.app.internal_ip->isReadOnly() && w.app.add_notice1->isVisible());

@@ -1,4 +1,0 @@
-#include "RouterState.h"
-
-std::atomic<bool> router_found{false};
-std::atomic<bool> apple_router{false};
