@@ -29,8 +29,20 @@ void Background::start(std::function<void()> work) {
 void Background::post(Effect effect) {
     // Under the lock, so that stop() cannot pass between the test and the posting.
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!stopped_)
+    if (stopped_)
+        return;
+    if (!open_)
+        waiting_.push_back(std::move(effect));
+    else
         QMetaObject::invokeMethod(main_, std::move(effect), Qt::QueuedConnection);
+}
+
+void Background::open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    for (Effect& effect : waiting_)
+        QMetaObject::invokeMethod(main_, std::move(effect), Qt::QueuedConnection);
+    waiting_.clear();
 }
 
 unsigned Background::command(Job job) {

@@ -19,7 +19,7 @@ class Background {
     // Runs on a worker thread and returns what is then done on the main thread.
     using Job = std::function<Effect()>;
 
-    // Effects go to the thread of `main`, which outlives this object.
+    // Effects go to the thread of `main`, which outlives this object, once open() has been called.
     explicit Background(QObject* main);
     ~Background();
     Background(const Background&) = delete;
@@ -29,6 +29,10 @@ class Background {
     void start(std::function<void()> work);
     // Any thread; effects posted by one thread are applied in that order. Dropped once stopped.
     void post(Effect effect);
+    // Main thread, once the toolkit runs and the windows are bound: the effects posted so far go
+    // to the main thread now, later ones as they come. Work may start before, even before the
+    // toolkit does.
+    void open();
     // Main thread. Commands run one at a time, so their effects come in the order they were
     // given; each effect is applied before the next command starts. Returns the job's ticket.
     unsigned command(Job job);
@@ -67,6 +71,8 @@ class Background {
     std::mutex mutex_;
     std::condition_variable changed_; // wakes the waits when that changes
     bool stopped_ = false;
+    bool open_ = false;
+    std::vector<Effect> waiting_; // posted before open()
     std::atomic<int> running_{0};
     struct Worker {
         std::thread thread;

@@ -24,32 +24,37 @@ std::string logFolder() {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("QuayMap"));
-
     quaymap::EngineSettings settings;
     settings.log_folder = logFolder();
     settings.console = stdout; // the router's answers, for whoever started QuayMap from a shell
     const std::unique_ptr<quaymap::Engine> engine = quaymap::make_engine(settings);
+    // The search runs while the toolkit starts, which takes about as long as a router to answer.
+    auto controller = std::make_unique<myApp>(*engine);
+    controller->searchAhead();
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("QuayMap"));
     Interface interface;
     cwdAppDelegate delegate;
-    myApp controller(*engine);
     delegate.setWindow(interface.mainWindow());
-    if (!controller.bindInterface(interface.windows()))
-        return 1;
-    controller.awakeFromNib();
+    if (!controller->bindInterface(interface.windows())) {
+        std::fflush(stdout);
+        std::_Exit(1); // the search may still run, and uses what a return would destroy
+    }
+    controller->awakeFromNib();
     QApplication::setQuitOnLastWindowClosed(
-        controller.applicationShouldTerminateAfterLastWindowClosed(&application));
+        controller->applicationShouldTerminateAfterLastWindowClosed(&application));
     interface.mainWindow()->show();
     delegate.applicationDidFinishLaunching();
 
     const int status = application.exec();
     // A search or a command may still wait on a silent network; the process ends without
     // waiting for it (and without destroying what it uses).
-    if (controller.backgroundWorkRunning()) {
+    if (controller->backgroundWorkRunning()) {
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(status);
     }
+    controller.reset(); // before the windows and the toolkit it was made before
     return status;
 }

@@ -155,7 +155,8 @@ void myApp::awakeFromNib() {
     search_state->setText(tr("Searching for your router…"));
     setCommandsEnabled(false);
     buildLinkField(manual_url, kVendorText, kVendorTarget);
-    startSearch();
+    searchAhead();
+    background_.open();
     last_port = QStringLiteral("");
     last_ip = QStringLiteral("");
     DSClickableURLTextField* const helpFields[] = {help_url1, help_url2, help_url3};
@@ -190,7 +191,13 @@ void myApp::setCommandsEnabled(bool enabled) {
         button->setEnabled(enabled);
 }
 
+void myApp::searchAhead() {
+    if (!searching_)
+        startSearch();
+}
+
 void myApp::startSearch() {
+    searching_ = true;
     search_mark_ = model_->mark();
     background_.start([this] { searchRouter(this); });
 }

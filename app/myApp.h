@@ -54,6 +54,9 @@ class myApp : public QObject {
     // named after them. False (and a log line) when one is missing.
     bool bindInterface(const QList<QWidget*>& windows);
     void awakeFromNib();
+    // Starts the router search before the windows exist, even before the toolkit, which takes
+    // longer to start than a router to answer; what it finds is shown once awakeFromNib has run.
+    void searchAhead();
 
     Hooks& hooks() { return hooks_; }
     void restoreDefaultHooks();
@@ -155,6 +158,7 @@ class myApp : public QObject {
     // When the search's listing began, in the table's changes.
     unsigned search_mark_ = 0;
     bool err_window_up_ = false;
+    bool searching_ = false; // the first search has started
     // Stopped first thing in the destructor, so that no thread outlives what it uses.
     Background background_;
     RouterSearch search_;
