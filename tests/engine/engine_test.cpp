@@ -6,6 +6,7 @@
 #include "explain.h"
 #include "log.h"
 #include "router_text.h"
+#include "rules.h"
 
 #include <gtest/gtest.h>
 
@@ -225,9 +226,40 @@ TEST(Commands, NothingIsSentForARequestThatCannotBeRight) {
         EXPECT_EQ(net.engine->remove({"x", "TCP", port, "192.168.1.20", "80", "0"}).verdict,
                   Verdict::invalid)
             << port;
-    EXPECT_EQ(net.engine->add({"x", 8080, 0, "SCTP", "", -1}).verdict, Verdict::invalid);
-    EXPECT_EQ(net.engine->add({"x", 8080, 0, "TCP", "192.168.1", -1}).verdict, Verdict::invalid);
+    // The rules the faces share, and the engine applies whoever sent the request.
+    const std::pair<AddRequest, const char*> adds[] = {
+        {{" ", 8080, 0, "tcp", "", -1}, "Give the mapping a name."},
+        {{"x", 0, 0, "tcp", "", -1}, "The port must be a number from 1 to 65535."},
+        {{"x", 8080, 0, "SCTP", "", -1}, "The protocol must be TCP or UDP."},
+        {{"x", 8080, 0, "udp", "192.168.1", -1},
+         "The address must be an IPv4 address such as 192.168.1.20."},
+    };
+    for (const auto& [request, problem] : adds) {
+        EXPECT_EQ(add_problem(request), problem);
+        EXPECT_EQ(net.engine->add(request).message, problem);
+    }
     EXPECT_EQ(net.router.requests().size(), before);
+    const AddRequest done = completed({"x", 8080, 0, "udp", "", 60}, "10.0.0.2");
+    EXPECT_EQ(done.protocol + done.internal_client + std::to_string(done.internal_port),
+              "UDP10.0.0.28080");
+}
+
+TEST(Rules, RenewalsAndExitStatuses) {
+    // Half the lease, a second to a day; none for a permanent lease or one the router kept to
+    // itself. A request that cannot be right is not tried again.
+    std::string delays;
+    for (const char* lease : {"3600", "1", "0", "", "x", "604800"})
+        delays += std::to_string(renewal_delay_s({"", "", "", "", "", lease})) + " ";
+    EXPECT_EQ(delays, "1800 1 -1 -1 -1 86400 ");
+    EXPECT_EQ(renewal_retry_s(Verdict::unreachable), 60);
+    EXPECT_EQ(renewal_retry_s(Verdict::invalid), -1);
+    std::string statuses;
+    for (const Verdict verdict :
+         {Verdict::done, Verdict::refused, Verdict::invalid, Verdict::unreachable})
+        statuses += std::to_string(exit_status(verdict));
+    EXPECT_EQ(statuses, "0124");
+    EXPECT_EQ(std::string(kind_key(RouterKind::igd2)) + kind_words(RouterKind::natpmp),
+              "igd2NAT-PMP");
 }
 
 TEST(Commands, AListingThatAChangeInterruptedMissesNoRow) {
