@@ -2,7 +2,7 @@
 // through tests/lab/run_lab_tests.sh, which brings the lab up in the mode the test names and
 // exports LAB_*). Only what the window alone does; the engine's suites test the protocols.
 #include "Interface.h"
-#include "RouterEngine.h"
+#include "EngineSettings.h"
 #include "myApp.h"
 
 #include <QtTest>
@@ -25,7 +25,8 @@ static QStringList routerRows() {
 class LabTest : public QObject {
     Q_OBJECT
 
-    quaymap::RouterEngine engine_;
+    const std::unique_ptr<quaymap::Engine> made_ = quaymap::make_engine({});
+    quaymap::Engine& engine_ = *made_;
     Interface ui_;
     std::unique_ptr<myApp> app_;
 
