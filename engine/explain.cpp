@@ -5,20 +5,6 @@
 
 namespace quaymap {
 
-const char* kind_name(RouterKind kind) {
-    switch (kind) {
-    case RouterKind::igd1:
-        return "upnp igd1";
-    case RouterKind::igd2:
-        return "upnp igd2";
-    case RouterKind::natpmp:
-        return "natpmp";
-    case RouterKind::none:
-        break;
-    }
-    return "none";
-}
-
 const char* verdict_name(Verdict verdict) {
     switch (verdict) {
     case Verdict::done:

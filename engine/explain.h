@@ -9,8 +9,6 @@
 
 namespace quaymap {
 
-// "upnp igd1", "upnp igd2", "natpmp", "none".
-const char* kind_name(RouterKind kind);
 // "done", "refused", "unreachable", "invalid".
 const char* verdict_name(Verdict verdict);
 

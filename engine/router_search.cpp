@@ -4,6 +4,7 @@
 #include "gateway/UpnpGateway.h"
 #include "lan_address.h"
 #include "log.h"
+#include "rules.h"
 
 namespace quaymap {
 

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 
 namespace quaymap {
 
@@ -91,32 +92,41 @@ int exit_status(Verdict verdict) {
     return kExitUsage;
 }
 
+namespace {
+
+// Every name of each kind of router, in one place.
+struct KindNames {
+    RouterKind kind;
+    const char* key;
+    const char* words;
+    const char* log;
+};
+constexpr KindNames kKinds[] = {
+    {RouterKind::igd1, "igd1", "UPnP IGD v1", "upnp igd1"},
+    {RouterKind::igd2, "igd2", "UPnP IGD v2", "upnp igd2"},
+    {RouterKind::natpmp, "natpmp", "NAT-PMP", "natpmp"},
+    {RouterKind::none, "none", "none", "none"},
+};
+
+const KindNames& names(RouterKind kind) {
+    for (const KindNames& entry : kKinds)
+        if (entry.kind == kind)
+            return entry;
+    return kKinds[std::size(kKinds) - 1];
+}
+
+} // namespace
+
 const char* kind_key(RouterKind kind) {
-    switch (kind) {
-    case RouterKind::igd1:
-        return "igd1";
-    case RouterKind::igd2:
-        return "igd2";
-    case RouterKind::natpmp:
-        return "natpmp";
-    case RouterKind::none:
-        break;
-    }
-    return "none";
+    return names(kind).key;
 }
 
 const char* kind_words(RouterKind kind) {
-    switch (kind) {
-    case RouterKind::igd1:
-        return "UPnP IGD v1";
-    case RouterKind::igd2:
-        return "UPnP IGD v2";
-    case RouterKind::natpmp:
-        return "NAT-PMP";
-    case RouterKind::none:
-        break;
-    }
-    return "none";
+    return names(kind).words;
+}
+
+const char* kind_name(RouterKind kind) {
+    return names(kind).log;
 }
 
 } // namespace quaymap

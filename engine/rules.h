@@ -45,5 +45,7 @@ int exit_status(Verdict verdict);
 const char* kind_key(RouterKind kind);
 // "UPnP IGD v1", "UPnP IGD v2", "NAT-PMP", "none": the kinds in words.
 const char* kind_words(RouterKind kind);
+// "upnp igd1", "upnp igd2", "natpmp", "none": the kinds in the search's log line.
+const char* kind_name(RouterKind kind);
 
 } // namespace quaymap
