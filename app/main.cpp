@@ -4,9 +4,13 @@
 #include "myApp.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
+#include <QIcon>
 #include <QMainWindow>
 #include <QStandardPaths>
+#include <QStringList>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,9 +25,40 @@ std::string logFolder() {
     return QDir::toNativeSeparators(folder).toStdString();
 }
 
+void describeOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        QStringLiteral("Lists, adds and deletes the port mappings of the home router."));
+    // A word after one dash is the toolkit's (-platform, -reverse), not a row of letters that
+    // could hold an h or a v.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+// --help and --version print and end the process here, before the search or a window starts.
+// The toolkit's own options are unknown until it starts, so only these decide now.
+void answerHelpOrVersion(int argc, char* argv[]) {
+    QCommandLineParser parser;
+    describeOptions(parser);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    parser.parse(arguments);
+    for (const char* option : {"version", "help-all", "help"}) {
+        if (!parser.isSet(QLatin1String(option)))
+            continue;
+        QCoreApplication core(argc, argv); // the parser prints through it, then ends the process
+        parser.process({arguments.constFirst(), QLatin1String("--") + QLatin1String(option)});
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    QCoreApplication::setApplicationName(QStringLiteral("QuayMap"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUAYMAP_VERSION));
+    answerHelpOrVersion(argc, argv);
+
     quaymap::EngineSettings settings;
     settings.log_folder = logFolder();
     settings.console = stdout; // the router's answers, for whoever started QuayMap from a shell
@@ -33,7 +68,16 @@ int main(int argc, char* argv[]) {
     controller->searchAhead();
 
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("QuayMap"));
+    QCommandLineParser options;
+    describeOptions(options);
+    if (!options.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "quaymap: %s\n", qPrintable(options.errorText()));
+        std::fflush(stdout);
+        std::_Exit(2); // the search may still run, and uses what a return would destroy
+    }
+    // The desktop's icon theme first, else the one built in (a build that was not installed).
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("quaymap"), QIcon(QStringLiteral(":/quaymap.svg"))));
     Interface interface;
     cwdAppDelegate delegate;
     delegate.setWindow(interface.mainWindow());
