@@ -1,38 +1,41 @@
 #!/usr/bin/env bash
-# Builds the Debian package, unpacks it into a scratch root and checks what it installs.
+# The Debian package as Debian checks it (lintian, hardening, AppStream), versions that agree, and
+# its shell completions. Usage: check_package.sh BUILD_DIR
 set -euo pipefail
-build=$1
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-
+source "$(dirname "$0")/isolated.sh" # for quaymap-cli --help
+scratch=$(mktemp -d) && trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package: $*" >&2; exit 1; }
 
-files=(bin/quaymap bin/quaymap-cli share/man/man1/quaymap-cli.1
-    share/doc/quaymap/examples/quaymap-keep@.service share/applications/quaymap.desktop
-    share/icons/hicolor/scalable/apps/quaymap.svg)
-cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-for f in "${files[@]}"; do
-    [ -e "$scratch/prefix/$f" ] || fail "cmake --install did not put $f in place"
-done
-
-(cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >/dev/null)
+(cd "$scratch" && cpack -G DEB --config "$1/CPackConfig.cmake" -B "$scratch/deb" >/dev/null)
 deb=$(ls "$scratch"/deb/quaymap_*.deb) || fail "cpack made no .deb"
 dpkg-deb -x "$deb" "$scratch/root"
-for f in "${files[@]}"; do
-    [ -e "$scratch/root/usr/$f" ] || fail "usr/$f missing from $(basename "$deb")"
-done
-for f in quaymap quaymap-cli; do
-    [ -x "$scratch/root/usr/bin/$f" ] || fail "usr/bin/$f is not executable"
-done
-# --help needs no network.
-"$scratch/root/usr/bin/quaymap-cli" --help | grep -q '^Usage: quaymap-cli' || fail "quaymap-cli --help"
-grep -q '^\.TH QUAYMAP-CLI 1' "$scratch/root/usr/share/man/man1/quaymap-cli.1" || fail "man page"
-grep -q 'quaymap-cli add .* --keep' "$scratch/root/usr/share/doc/quaymap/examples/quaymap-keep@.service" ||
-    fail "the example unit does not run quaymap-cli --keep"
+share=$scratch/root/usr/share
+bash=$share/bash-completion/completions/quaymap-cli zsh=$share/zsh/vendor-completions/_quaymap-cli
+fish=$share/fish/vendor_completions.d/quaymap-cli.fish metainfo=$share/metainfo/org.example.quaymap.metainfo.xml
+ls "$metainfo" "$share/icons/hicolor/scalable/apps/quaymap.svg" >/dev/null || fail "files missing"
+# Hardening gaps are only information to lintian; here they fail too.
+lintian --tag-display-limit 0 --display-info "$deb" >"$scratch/lintian" 2>&1 || true
+! grep -E '^[EW]: |hardening-' "$scratch/lintian" >&2 || fail "lintian: the tags above"
+appstreamcli validate-tree --no-net "$scratch/root" >&2 || fail "appstreamcli: the problems above"
 
-depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libnatpmp1; do
-    grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
+version=$(dpkg-deb -f "$deb" Version)
+[ "$(zcat "$share/doc/quaymap/changelog.Debian.gz" | dpkg-parsechangelog -l - -S Version)" = "$version" ] ||
+    fail "the changelog is not at $version"
+grep -q "<release version=\"${version%-*}\"" "$metainfo" || fail "the metainfo has no release ${version%-*}"
+grep -q libqt6svg6 <<<"$(dpkg-deb -f "$deb" Depends)" || fail "Depends lacks libqt6svg6 (the icon's plugin is loaded, not linked)"
+
+# Each shell completes every option and command of the usage text.
+usage=$("${isolated[@]}" "$scratch/root/usr/bin/quaymap-cli" --help)
+for word in $(grep -oE -- '--[a-z]+' <<<"$usage" | sort -u; sed -n '/^Commands:/,/^$/s/^  \([a-z]\+\) .*/\1/p' <<<"$usage"); do
+    grep -qw -- "$word" "$bash" && grep -qw -- "$word" "$zsh" && grep -qw -- "${word#--}" "$fish" ||
+        fail "$word is not completed in every shell"
 done
-grep -q '^Exec=quaymap$' "$scratch/root/usr/share/applications/quaymap.desktop" || fail "desktop entry does not start quaymap"
-echo "package: $(basename "$deb") installs quaymap, quaymap-cli, its man page and example unit, desktop entry and icon; Depends: $depends"
+# The words typed | what bash offers.
+for case in "quaymap-cli |status list add delete" "quaymap-cli --router http://10.0.0.1/d.xml l|list" "quaymap-cli add Web |" \
+    "quaymap-cli --lease 60 add SSH 2222:22 |tcp udp both" "quaymap-cli delete 80 u|udp" "quaymap-cli --router |"; do
+    IFS='|' read -r typed expected <<<"$case"
+    offered=$(source "$bash" && read -ra COMP_WORDS <<<"$typed" && [[ $typed != *' ' ]] || COMP_WORDS+=("")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && _quaymap_cli && echo "${COMPREPLY[*]}")
+    [ "$offered" = "$expected" ] || fail "bash completes \"$typed\" with \"$offered\", not \"$expected\""
+done
+echo "package: $(basename "$deb") is lintian-clean, its AppStream metadata valid, its completions complete"
