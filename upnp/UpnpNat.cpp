@@ -6,6 +6,7 @@
 const char* const SERVICE_WANIP = "urn:schemas-upnp-org:service:WANIPConnection:1";
 const char* const SERVICE_WANPPP = "urn:schemas-upnp-org:service:WANPPPConnection:1";
 const char* const SERVICE_WANIP2 = "urn:schemas-upnp-org:service:WANIPConnection:2";
+const char* const SERVICE_WANIP6FC = "urn:schemas-upnp-org:service:WANIPv6FirewallControl:1";
 
 UpnpNat upnp_nat;
 

@@ -18,6 +18,8 @@
 extern const char* const SERVICE_WANIP;  // ...WANIPConnection:1
 extern const char* const SERVICE_WANPPP; // ...WANPPPConnection:1
 extern const char* const SERVICE_WANIP2; // ...WANIPConnection:2
+// The IPv6 firewall of an IGD v2 router, beside its WAN connection service.
+extern const char* const SERVICE_WANIP6FC; // ...WANIPv6FirewallControl:1
 
 namespace upnp_detail {
 class AnswerWalk;
@@ -33,6 +35,7 @@ struct IgdRouter {
     std::string control_url;
     std::string friendly_name;
     int igd_version = 0;
+    std::string firewall_control_url; // empty: it offers no IPv6 firewall control
 };
 
 // The client of the home router's UPnP Internet Gateway Device (versions 1 and 2). Operations
@@ -77,7 +80,9 @@ class UpnpNat {
     std::string base_URL;
     std::string description;
 
-    // Where the SSDP search goes. Tests point it at a loopback responder.
+    // Where the SSDP search goes: "ff02::c" (or "ff02::c%eth0", naming the interface) searches
+    // over IPv6, where the router's answer names its description at an IPv6 address. Tests point
+    // it at a loopback responder.
     std::string ssdp_address = "239.255.255.250";
     uint16_t ssdp_port = 1900;
     UpnpTimings timings;
@@ -103,8 +108,16 @@ class UpnpNat {
     bool mappings_cut = false;
     // What the latest listing skipped or could not reach, in the order met.
     std::vector<UnreadEntry> mappings_unread;
-    // The lease (s) that the latest successful AddPortMapping asked for (0: permanent).
+    // The lease (s) that the latest successful AddPortMapping or AddPinhole asked for (0:
+    // permanent).
     uint32_t last_lease = 0;
+    // The control URL of the description's WANIPv6FirewallControl:1 service; empty when it has
+    // none. Set with control_url.
+    std::string firewall_control_url;
+    // The address that the firewall's actions leave from (this computer's global IPv6 address):
+    // a router takes a pinhole only from the address it opens, over IPv6 (else 606). Empty: the
+    // system's choice.
+    std::string firewall_source;
     // Every usable gateway that the latest search found, the chosen one first.
     std::vector<IgdRouter> routers;
     // This computer's default gateway, whose own IGD wins when several answer; empty: read from
@@ -178,6 +191,19 @@ class UpnpNat {
     // On true `address` holds the router's public address text; on false it is left untouched.
     bool get_external_ip(std::string& address);
 
+    // IPv6 pinholes through the firewall at `firewall_control_url`, each one exchange. A router
+    // without one refuses them all. Refusals keep the router's code (606: not over IPv4, or not
+    // from the address opened, nor for another's pinhole; 702: pinholes not allowed; 704, or 402 on
+    // miniupnpd: no such pinhole).
+    bool get_firewall_status(bool& firewall_enabled, bool& pinholes_allowed);
+    // protocol 6 (TCP) or 17 (UDP); lease 1 to 86400 s (outside, the nearest end); an empty
+    // remote host and remote port 0 let anyone in. On true `unique_id` names the pinhole.
+    bool add_pinhole(const std::string& internal_client, uint16_t internal_port, int protocol,
+                     uint32_t lease, uint16_t& unique_id, const std::string& remote_host = "",
+                     uint16_t remote_port = 0);
+    bool update_pinhole(uint16_t unique_id, uint32_t lease);
+    bool delete_pinhole(uint16_t unique_id);
+
     // Listing, one exchange per step: one page of GetListOfPortMappings (on WANIPConnection:2,
     // when index 128 shows the table small enough) or one index of GetGenericPortMappingEntry,
     // so that a caller can take its lock per step and show rows as they come. An add or delete
@@ -222,12 +248,18 @@ class UpnpNat {
     limits(int max_tries,
            upnp_http::Clock::time_point deadline = upnp_http::Clock::time_point::max()) const;
     // One request and its answer on a connection of its own; false when no connection was made.
+    // `source`: the local address it leaves from; empty: the system's choice.
     bool transfer(const upnp_http::Url& to, const std::string& request, int max_tries,
                   const std::string& marker, Echo echo, upnp_http::Clock::time_point deadline,
-                  std::string& answer);
+                  std::string& answer, const std::string& source = "");
     bool call(const upnp_http::Url& to, const std::string& type, const std::string& action,
               const std::string& arguments, int max_tries, std::string& answer,
-              upnp_http::Clock::time_point deadline = upnp_http::Clock::time_point::max());
+              upnp_http::Clock::time_point deadline = upnp_http::Clock::time_point::max(),
+              const std::string& source = "");
+    // Sends one action to the IPv6 firewall from `firewall_source`; true when it was sent,
+    // whatever came back in `answer`.
+    bool firewall_exchange(const std::string& action, const std::string& arguments,
+                           std::string& answer);
     bool exchange(const std::string& host, uint16_t port, const std::string& path,
                   const std::string& action, const std::string& arguments, int max_tries,
                   std::string& answer);

@@ -108,6 +108,7 @@ bool UpnpNat::parse_description() {
     };
     std::vector<Found> found;
     std::string unusable;
+    std::string firewall;
     const XMLNode gateway_list = ChildNamedAt(gateway, "deviceList", 0);
     for (const XMLNode& wan : devices_of_type(gateway_list, kWanDeviceTypes)) {
         reached = std::max(reached, 3);
@@ -126,12 +127,18 @@ bool UpnpNat::parse_description() {
                  !IsEmptyNode(service = FindChildNamed(services, "service", &position));) {
                 const std::string* type = TextAt(FindChildNamed(service, "serviceType"), 0);
                 const int rank = rank_of(type, kServiceTypes);
+                const bool is_firewall = type != nullptr && *type == SERVICE_WANIP6FC;
                 // A service without a control URL cannot be driven; another of the right type may.
                 const std::string* control = TextAt(FindChildNamed(service, "controlURL"), 0);
-                if (rank < 0 || control == nullptr || control->empty())
+                if ((rank < 0 && !is_firewall) || control == nullptr || control->empty())
                     continue;
                 const std::string url = upnp_http::resolve(resolve_from, *control);
                 std::string why;
+                if (is_firewall) {
+                    if (firewall.empty() && usable_control_url(url, why))
+                        firewall = url;
+                    continue;
+                }
                 if (!usable_control_url(url, why)) {
                     unusable = url + " (" + why + ")";
                     continue;
@@ -157,6 +164,7 @@ bool UpnpNat::parse_description() {
         services_.push_back(f.service);
     service_type = services_.front().type;
     control_url = services_.front().control_url;
+    firewall_control_url = firewall;
     base_URL = base;
     if (name != nullptr)
         friendly_name = *name;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstring>
 #include <memory>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -66,7 +68,8 @@ class SsdpSearch {
 
     UpnpNat& nat_;
     const UpnpTimings& t_;
-    sockaddr_in destination_{};
+    sockaddr_storage destination_{};
+    socklen_t destination_size_ = 0;
     bool addressed_ = false;
     std::string gateway_;
     const Clock::time_point start_ = Clock::now();
@@ -79,11 +82,26 @@ class SsdpSearch {
 };
 
 SsdpSearch::SsdpSearch(UpnpNat& nat) : nat_(nat), t_(nat.timings) {
-    nat_.udp_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    destination_.sin_family = AF_INET;
-    destination_.sin_port = htons(nat_.ssdp_port);
-    addressed_ = nat_.udp_socket >= 0 &&
-                 ::inet_pton(AF_INET, nat_.ssdp_address.c_str(), &destination_.sin_addr) == 1;
+    auto& v4 = reinterpret_cast<sockaddr_in&>(destination_);
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(nat_.ssdp_port);
+    destination_size_ = sizeof v4;
+    addressed_ = ::inet_pton(AF_INET, nat_.ssdp_address.c_str(), &v4.sin_addr) == 1;
+    // An IPv6 group may name its interface after a "%": link-local multicast needs one where
+    // the computer has several.
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_socktype = SOCK_DGRAM;
+    if (!addressed_ && ::getaddrinfo(nat_.ssdp_address.c_str(),
+                                     std::to_string(nat_.ssdp_port).c_str(), &hints, &found) == 0) {
+        std::memcpy(&destination_, found->ai_addr, destination_size_ = found->ai_addrlen);
+        ::freeaddrinfo(found);
+        addressed_ = true;
+    }
+    nat_.udp_socket =
+        ::socket(destination_.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    addressed_ = addressed_ && nat_.udp_socket >= 0;
     if (nat_.udp_socket >= 0) {
         const int on = 1;
         ::setsockopt(nat_.udp_socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
@@ -96,9 +114,12 @@ SsdpSearch::SsdpSearch(UpnpNat& nat) : nat_(nat), t_(nat.timings) {
 void SsdpSearch::send_burst() {
     if (!addressed_)
         return;
-    for (const std::string text : {upnp_wire::kSearchRequest, upnp_wire::kSearchRequest2})
+    for (std::string text : {upnp_wire::kSearchRequest, upnp_wire::kSearchRequest2}) {
+        if (destination_.ss_family == AF_INET6)
+            text.replace(text.find("239.255.255.250"), 15, "[FF02::C]");
         ::sendto(nat_.udp_socket, text.data(), text.size(), 0,
-                 reinterpret_cast<const sockaddr*>(&destination_), sizeof destination_);
+                 reinterpret_cast<const sockaddr*>(&destination_), destination_size_);
+    }
 }
 
 bool SsdpSearch::run() {
@@ -308,6 +329,7 @@ IgdRouter UpnpNat::current_router() const {
     router.control_url = control_url;
     router.friendly_name = friendly_name;
     router.igd_version = igd_version;
+    router.firewall_control_url = firewall_control_url;
     return router;
 }
 
@@ -322,6 +344,7 @@ bool UpnpNat::use_router(std::size_t index) {
     control_url = router.control_url;
     friendly_name = router.friendly_name;
     igd_version = router.igd_version;
+    firewall_control_url = router.firewall_control_url;
     return true;
 }
 

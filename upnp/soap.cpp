@@ -21,7 +21,7 @@ bool UpnpNat::exchange(const std::string& host, uint16_t port, const std::string
 
 bool UpnpNat::call(const upnp_http::Url& to, const std::string& type, const std::string& action,
                    const std::string& arguments, int max_tries, std::string& answer,
-                   upnp_http::Clock::time_point deadline) {
+                   upnp_http::Clock::time_point deadline, const std::string& source) {
     // A reason left from an earlier action must not be read as this one's.
     upnp_error_code = 0;
     upnp_error_description.clear();
@@ -33,7 +33,7 @@ bool UpnpNat::call(const upnp_http::Url& to, const std::string& type, const std:
     if (marked)
         say("aaaaaaaaaaaaaaaaaaaaaaaaaa\n");
     const bool sent = transfer(to, request, max_tries, "Envelope>",
-                               marked ? Echo::marks : Echo::none, deadline, answer);
+                               marked ? Echo::marks : Echo::none, deadline, answer, source);
     if (marked && sent)
         say("bbbbbbbbbbbbbbbb\n");
     return sent;

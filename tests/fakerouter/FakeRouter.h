@@ -71,7 +71,7 @@ class FakeRouter {
   public:
     uint16_t ssdp_port = 0, http_port = 0; // set as the sockets open, before the threads start
 
-    // `address`: any of 127/8, so that several routers can stand side by side.
+    // `address`: any of 127/8, so that several routers can stand side by side, or ::1.
     explicit FakeRouter(const std::string& address = "127.0.0.1")
         : address_(address), udp_(open(SOCK_DGRAM, address, ssdp_port)),
           listener_(open(SOCK_STREAM, address, http_port)),
@@ -88,7 +88,9 @@ class FakeRouter {
         ::close(udp_);
     }
     std::string url(const std::string& path) const {
-        return "http://" + address_ + ":" + std::to_string(http_port) + path;
+        const bool v6 = address_.find(':') != address_.npos;
+        return "http://" + (v6 ? "[" + address_ + "]" : address_) + ":" +
+               std::to_string(http_port) + path;
     }
     // A file of tests/data with "@PORT@" replaced by http_port and each key of `fill` by its value.
     std::string file(const std::string& name, std::map<std::string, std::string> fill = {}) const {
@@ -123,14 +125,18 @@ class FakeRouter {
 
   private:
     static int open(int type, const std::string& host, uint16_t& port) {
-        const int fd = ::socket(AF_INET, type, 0);
-        sockaddr_in address{AF_INET, 0, {}, {}};
-        ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
-        socklen_t length = sizeof address;
+        const bool v6 = host.find(':') != host.npos;
+        const int fd = ::socket(v6 ? AF_INET6 : AF_INET, type, 0);
+        sockaddr_in6 address{}; // the port stands at the same offset in either family
+        address.sin6_family = v6 ? AF_INET6 : AF_INET;
+        ::inet_pton(address.sin6_family, host.c_str(),
+                    v6 ? (void*)&address.sin6_addr
+                       : &reinterpret_cast<sockaddr_in&>(address).sin_addr);
+        socklen_t length = v6 ? sizeof address : sizeof(sockaddr_in);
         ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
         ::listen(fd, 64); // fails harmlessly on the UDP socket
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
+        port = ntohs(address.sin6_port);
         return fd;
     }
     // Short polls, so that every loop soon sees the router closing.
@@ -151,7 +157,7 @@ class FakeRouter {
     }
     void serve_ssdp() {
         for (std::string buffer(65536, '\0'); !closing_;) {
-            sockaddr_in from{};
+            sockaddr_in6 from{}; // either family
             socklen_t size = sizeof from;
             auto* const peer = reinterpret_cast<sockaddr*>(&from);
             const ssize_t n =

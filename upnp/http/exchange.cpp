@@ -31,6 +31,20 @@ int ms_until(Clock::time_point moment) {
     return left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
+// A source address of the connection's own family; false for any other text, or one that this
+// computer does not have.
+bool bind_to(int fd, int family, const std::string& source) {
+    sockaddr_in v4{};
+    sockaddr_in6 v6{};
+    v4.sin_family = AF_INET;
+    v6.sin6_family = AF_INET6;
+    if (family == AF_INET)
+        return ::inet_pton(AF_INET, source.c_str(), &v4.sin_addr) == 1 &&
+               ::bind(fd, reinterpret_cast<const sockaddr*>(&v4), sizeof v4) == 0;
+    return ::inet_pton(AF_INET6, source.c_str(), &v6.sin6_addr) == 1 &&
+           ::bind(fd, reinterpret_cast<const sockaddr*>(&v6), sizeof v6) == 0;
+}
+
 } // namespace
 
 Exchange::Exchange(const std::string& host, uint16_t port, std::string request,
@@ -98,6 +112,10 @@ void Exchange::attempt() {
     fd_ = ::socket(family_, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0)
         return attempt_failed(errno);
+    if (!limits_.source.empty() && !bind_to(fd_, family_, limits_.source)) {
+        close_socket();
+        return finish(); // asking again cannot lend this computer the address
+    }
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(address_), address_size_) == 0)
         return start_sending();
     if (errno != EINPROGRESS)

@@ -24,6 +24,7 @@ struct Limits {
     int max_tries = 10;            // waits for data, all together at most this many times long
     std::size_t body_cap = 4u * 1024u * 1024u;
     Clock::time_point deadline = Clock::time_point::max();
+    std::string source; // the local address connections leave from; empty: the system's choice
 };
 
 class Exchange {
