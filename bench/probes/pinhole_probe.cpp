@@ -4,7 +4,9 @@
 //   pinhole_probe ROUTER [--from ADDRESS] update ID LEASE
 //   pinhole_probe ROUTER [--from ADDRESS] delete ID
 // ROUTER: a description URL, or "ssdp6" (found by SSDP over IPv6, ff02::c) or "ssdp4".
+// --from auto: this computer's stable global IPv6 address toward the router.
 #include "UpnpNat.h"
+#include "lan_address.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,8 +32,10 @@ int main(int argc, char** argv) {
         router.compare(0, 4, "ssdp") == 0 ? nat.discovery() : nat.open_description(router);
     if (!found)
         return std::printf("no router: %s", nat.last_error.c_str()), 1;
-    std::printf("router %s, firewall at %s\n", nat.describe_url.c_str(),
-                nat.firewall_control_url.c_str());
+    if (nat.firewall_source == "auto")
+        nat.firewall_source = quaymap::global_ipv6_towards(nat.routers.at(0).address);
+    std::printf("router %s, firewall at %s, from %s\n", nat.describe_url.c_str(),
+                nat.firewall_control_url.c_str(), nat.firewall_source.c_str());
     const std::string command = argv[arg];
     const auto number = [&](int i) { return i < argc ? std::strtoul(argv[i], nullptr, 10) : 0; };
     bool ok = false;
