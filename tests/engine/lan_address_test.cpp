@@ -3,23 +3,20 @@
 
 #include <gtest/gtest.h>
 
-using quaymap::ipv6_addresses;
-
 TEST(LanAddress, OnlyAStableGlobalIpv6AddressIsTaken) {
-    const auto list = ipv6_addresses(
-        "20010db80087000012345678abcdef01 02 40 00 01   eth0\n" // temporary
-        "20010db8008700000000000000000021 02 40 00 a0   eth0\n" // deprecated
-        "20010db80087000000000000000000aa 02 40 00 c0   eth0\n" // tentative
-        "20010db80087000000000000000000bb 02 40 00 88   eth0\n" // duplicate found
-        "fd000000000000000000000000000002 02 40 00 80   eth0\n" // unique local
-        "fe80000000000000f8a3dffffe3dfd6e 02 40 20 80   eth0\n" // link-local
-        "00000000000000000000000000000001 01 80 10 80     lo\n"
-        "20010db8008700000000000000000020 02 40 00 80   eth0\n"
-        "20010db8008700000000000000000030 02 40 00 00   eth0\n" // from the router's prefix
-        "20010db8009900000000000000000005 03 40 00 00  wlan0\n"
-        "not a line\n");
+    // Temporary, deprecated, tentative, failed, unique local, link-local, loopback; then stable.
+    const auto list = quaymap::ipv6_addresses("20010db80087000012345678abcdef01 02 40 00 01 eth0\n"
+                                              "20010db8008700000000000000000021 02 40 00 a0 eth0\n"
+                                              "20010db80087000000000000000000aa 02 40 00 c0 eth0\n"
+                                              "20010db80087000000000000000000bb 02 40 00 88 eth0\n"
+                                              "fd000000000000000000000000000002 02 40 00 80 eth0\n"
+                                              "fe80000000000000f8a3dffffe3dfd6e 02 40 20 80 eth0\n"
+                                              "00000000000000000000000000000001 01 80 10 80 lo\n"
+                                              "20010db8008700000000000000000020 02 40 00 80 eth0\n"
+                                              "20010db8008700000000000000000030 02 40 00 00 eth0\n"
+                                              "20010db8009900000000000000000005 03 40 00 00 wlan0\n"
+                                              "not a line\n");
     ASSERT_EQ(list.size(), 10u);
-    EXPECT_EQ(list[7].address + " " + list[7].interface, "2001:db8:87::20 eth0");
     // The interface, the address the system would send from, and the one taken.
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"eth0", "", "2001:db8:87::20"},

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <netdb.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -43,27 +42,25 @@ class FakePcp {
     }
 
     explicit FakePcp(Reply reply = nullptr, const std::string& host = "127.0.0.1") : address(host) {
-        addrinfo hints{}, *at = nullptr;
-        hints.ai_flags = AI_NUMERICHOST;
-        hints.ai_socktype = SOCK_DGRAM;
-        ::getaddrinfo(host.c_str(), "0", &hints, &at);
+        const bool v6 = host.find(':') != host.npos;
+        sockaddr_in6 at{}; // the port stands at the same offset in either family
+        at.sin6_family = v6 ? AF_INET6 : AF_INET;
+        ::inet_pton(at.sin6_family, host.c_str(),
+                    v6 ? (void*)&at.sin6_addr : &reinterpret_cast<sockaddr_in&>(at).sin_addr);
+        socklen_t size = v6 ? sizeof at : sizeof(sockaddr_in);
         for (int& fd : sockets_) {
-            fd = ::socket(at->ai_family, SOCK_DGRAM, 0);
-            ::bind(fd, at->ai_addr, at->ai_addrlen);
+            fd = ::socket(at.sin6_family, SOCK_DGRAM, 0);
+            ::bind(fd, reinterpret_cast<sockaddr*>(&at), size);
         }
-        ::freeaddrinfo(at);
-        sockaddr_storage bound{};
-        socklen_t size = sizeof bound;
-        ::getsockname(sockets_[0], reinterpret_cast<sockaddr*>(&bound), &size);
-        port = ntohs(reinterpret_cast<sockaddr_in&>(bound).sin_port); // at the same offset in v6
+        ::getsockname(sockets_[0], reinterpret_cast<sockaddr*>(&at), &size);
+        port = ntohs(at.sin6_port);
         const timeval tick{0, 10000}; // how soon the thread notices that it should stop
         ::setsockopt(sockets_[0], SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
         thread_ = std::thread([this, reply] {
             char in[2048];
-            sockaddr_storage from{};
-            socklen_t size = sizeof from;
+            sockaddr_in6 from{};
             auto* const peer = reinterpret_cast<sockaddr*>(&from);
-            while (!stop_) {
+            for (socklen_t size = sizeof from; !stop_; size = sizeof from) {
                 const ssize_t n = ::recvfrom(sockets_[0], in, sizeof in, 0, peer, &size);
                 if (n < 0)
                     continue;
@@ -72,11 +69,11 @@ class FakePcp {
                 const int number = int(requests_.size());
                 lock.unlock();
                 const std::string request(in, n);
-                for (std::string out :
+                for (const std::string& out :
                      reply ? reply(request, number) : std::vector{grant(request, epoch)}) {
                     const bool other = out.compare(0, 6, "other:") == 0;
-                    out.erase(0, other ? 6 : 0);
-                    ::sendto(sockets_[other], out.data(), out.size(), 0, peer, size);
+                    ::sendto(sockets_[other], out.data() + 6 * other, out.size() - 6 * other, 0,
+                             peer, size);
                 }
             }
         });

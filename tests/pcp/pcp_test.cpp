@@ -18,24 +18,19 @@ namespace {
 
 const Nonce kNonce = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
 
-// tests/data/pcp-wire.txt, by name.
+// A message of tests/data/pcp-wire.txt.
 std::string golden(const std::string& name) {
-    static const std::map<std::string, std::string> messages = [] {
-        std::map<std::string, std::string> found;
-        std::ifstream in(QUAYMAP_TEST_DATA "/pcp-wire.txt");
-        std::string* bytes = nullptr;
-        for (std::string line; std::getline(in, line);) {
-            std::istringstream words(line.substr(0, line.find('#')));
-            for (std::string word; words >> word;)
-                if (word.back() == ':')
-                    bytes = &found[word.substr(0, word.size() - 1)];
-                else
-                    for (std::size_t i = 0; i + 1 < word.size(); i += 2)
-                        *bytes += char(std::stoi(word.substr(i, 2), nullptr, 16));
-        }
-        return found;
-    }();
-    return messages.at(name);
+    std::ifstream in(QUAYMAP_TEST_DATA "/pcp-wire.txt");
+    std::string bytes, word;
+    bool mine = false;
+    for (std::string line; std::getline(in, line);)
+        for (std::istringstream words(line.substr(0, line.find('#'))); words >> word;)
+            if (word.back() == ':')
+                mine = word == name + ":";
+            else
+                for (std::size_t i = 0; mine && i + 1 < word.size(); i += 2)
+                    bytes += char(std::stoi(word.substr(i, 2), nullptr, 16));
+    return bytes;
 }
 
 Address address(const std::string& text) {
@@ -44,14 +39,7 @@ Address address(const std::string& text) {
     return a;
 }
 
-MapRequest mapping(uint8_t protocol, uint16_t port, uint16_t suggested = 0, uint32_t lifetime = 0,
-                   const std::string& address = "", const std::string& third_party = "") {
-    return {kNonce, protocol, port, suggested, address, lifetime, third_party};
-}
-
-MapRequest tcp8080() {
-    return mapping(TCP, 8080, 0, 7200);
-}
+const MapRequest kTcp8080 = {kNonce, TCP, 8080, 0, "", 7200, ""};
 
 Verdict read(const std::string& bytes, const Expected& expected, Answer& answer) {
     return read_answer(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), expected,
@@ -59,14 +47,12 @@ Verdict read(const std::string& bytes, const Expected& expected, Answer& answer)
 }
 
 TEST(PcpWire, RequestsAreTheGoldenBytes) {
-    MapRequest other = mapping(TCP, 80, 8080, 3600, "11.87.0.2", "192.168.87.21");
+    const MapRequest other = {kNonce, TCP, 80, 8080, "11.87.0.2", 3600, "192.168.87.21"};
     EXPECT_EQ(announce_request(address("127.0.0.1")), golden("announce-v4"));
-    EXPECT_EQ(map_request(address("127.0.0.1"), tcp8080()), golden("map-tcp-v4"));
-    EXPECT_EQ(map_request(address("2001:db8:87::20"), mapping(UDP, 51820, 51820)),
+    EXPECT_EQ(map_request(address("127.0.0.1"), kTcp8080), golden("map-tcp-v4"));
+    EXPECT_EQ(map_request(address("2001:db8:87::20"), {kNonce, UDP, 51820, 51820, "", 0, ""}),
               golden("map-udp-v6-delete"));
     EXPECT_EQ(map_request(address("192.168.87.20"), other), golden("map-third-party"));
-    other.third_party = "host.lan";
-    EXPECT_EQ(map_request(address("192.168.87.20"), other), "");
     Nonce back{};
     EXPECT_TRUE(nonce_of_hex(nonce_hex(kNonce), back) && back == kNonce);
     EXPECT_FALSE(nonce_of_hex("0102030405060708090a0b0g", back));
@@ -109,18 +95,11 @@ TEST(PcpWire, AnAnswerCountsOnlyWholeAndEchoingTheRequest) {
     };
     for (const auto& [what, bytes, other, verdict, result] : cases) {
         Answer answer;
-        answer.result = 0;
         EXPECT_EQ(read(bytes, other ? for_other : asked, answer), verdict) << what;
-        EXPECT_EQ(answer.result, result) << what;
+        EXPECT_EQ(std::make_pair(answer.result, answer.version),
+                  std::make_pair(result, verdict == Verdict::taken ? 2 : 0))
+            << what;
     }
-    Answer answer;
-    ASSERT_EQ(read(map, asked, answer), Verdict::taken);
-    EXPECT_EQ(std::tie(answer.lifetime, answer.epoch, answer.external_port),
-              std::make_tuple(7200u, 100u, uint16_t{8080}));
-    EXPECT_EQ(address_text(answer.external_address), "198.51.100.7");
-    EXPECT_EQ(read(golden("announce-answer"), Expected{}, answer), Verdict::taken);
-    EXPECT_EQ(read(natpmp, asked, answer), Verdict::unsupported_version);
-    EXPECT_EQ(answer.version, 0);
 }
 
 TEST(PcpWire, TheEpochTellsARestart) {
@@ -159,18 +138,18 @@ TEST(PcpClient, MapsAndAnnouncesOverEitherFamily) {
     Client client(v4), client6(v6);
     PcpMapping granted;
     EXPECT_EQ(client.announce(), SUCCESS);
-    EXPECT_EQ(client.map(tcp8080(), granted), SUCCESS);
+    EXPECT_EQ(client.map(kTcp8080, granted), SUCCESS);
     EXPECT_EQ(v4.requests(), (std::vector{golden("announce-v4"), golden("map-tcp-v4")}));
     EXPECT_EQ(std::tie(granted.external_address, granted.external_port, granted.lifetime),
               std::make_tuple("198.51.100.7"s, uint16_t{8080}, 7200u));
     EXPECT_EQ(client.local_address(), "127.0.0.1");
-    MapRequest udp = mapping(UDP, 51820, 40000);
+    MapRequest udp = {kNonce, UDP, 51820, 40000, "", 0, ""};
     EXPECT_EQ(client6.map(udp, granted), SUCCESS);
     EXPECT_EQ(std::tie(granted.external_address, granted.external_port, granted.protocol),
               std::make_tuple("::1"s, uint16_t{40000}, uint8_t{UDP}));
     // The router restarted: its epoch went back, then leapt ahead of the time between.
     v4.epoch = 5;
-    EXPECT_EQ(client.map(tcp8080(), granted), SUCCESS);
+    EXPECT_EQ(client.map(kTcp8080, granted), SUCCESS);
     EXPECT_EQ(client.restarts(), 1);
     v4.epoch = 100000;
     EXPECT_EQ(client.announce(), SUCCESS);
@@ -181,7 +160,7 @@ TEST(PcpClient, MapsAndAnnouncesOverEitherFamily) {
     EXPECT_EQ(client.announce(), INVALID_ARGUMENTS);
 }
 
-TEST(PcpClient, RequestEndsAtItsAnswerARefusalOrTheThirdTransmission) {
+TEST(PcpClient, RequestEndsAtItsAnswerARefusalTheThirdTransmissionOrCancel) {
     const std::string good = golden("map-answer");
     // What, the transmission answered (0: none), the datagrams before the answer, the result,
     // transmissions.
@@ -201,22 +180,15 @@ TEST(PcpClient, RequestEndsAtItsAnswerARefusalOrTheThirdTransmission) {
         Client client(server);
         PcpMapping granted;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(client.map(tcp8080(), granted), result) << what;
+        EXPECT_EQ(client.map(kTcp8080, granted), result) << what;
         EXPECT_TRUE(result != NO_ANSWER || std::chrono::steady_clock::now() - start >= 126ms);
         EXPECT_EQ(granted.external_port, result == SUCCESS ? 8080 : 0) << what;
         EXPECT_EQ(server.requests().size(), sent) << what;
     }
-    FakePcp closed;
-    Client nobody(closed);
-    nobody.open(closed.address, "", 9); // the discard port: nothing listens on loopback
-    EXPECT_EQ(nobody.announce(), PORT_UNREACHABLE);
-}
-
-TEST(PcpClient, CancelEndsTheWaitAtOnceUntilResumed) {
-    FakePcp server([](const std::string& request, int n) {
-        return n == 2 ? std::vector{FakePcp::grant(request)} : std::vector<std::string>{};
-    });
-    Client client(server, 1000);
+    // Cancelled, a request ends at once, not at its retransmission due after a second, and one
+    // made while cancelled sends nothing.
+    FakePcp silent([](const std::string&, int) { return std::vector<std::string>{}; });
+    Client client(silent, 1000);
     std::thread canceller([&client] {
         std::this_thread::sleep_for(20ms);
         client.cancel();
@@ -224,38 +196,30 @@ TEST(PcpClient, CancelEndsTheWaitAtOnceUntilResumed) {
     EXPECT_EQ(client.announce(), NO_ANSWER);
     canceller.join();
     EXPECT_EQ(client.announce(), NO_ANSWER);
+    EXPECT_EQ(silent.requests().size(), 1u);
     client.resume();
-    EXPECT_EQ(client.announce(), SUCCESS);
-    // Cancelled, a request ends before its retransmission (due after a second), and a request
-    // made while cancelled sends nothing.
-    EXPECT_EQ(server.requests().size(), 2u);
+    client.open(silent.address, "", 9); // the discard port: nothing listens on loopback
+    EXPECT_EQ(client.announce(), PORT_UNREACHABLE);
 }
 
 TEST(PcpListener, HearsOnlyTheRoutersAnnouncements) {
+    const std::string announce = golden("announce-answer");
+    FakePcp router([&](const std::string&, int) {
+        return std::vector{"other:" + announce, golden("map-answer"), announce.substr(0, 20),
+                           announce};
+    });
     PcpListener listener;
     ASSERT_TRUE(listener.open(0));
-    const int router = ::socket(AF_INET, SOCK_DGRAM, 0),
-              stranger = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t size = sizeof at;
-    ::bind(router, reinterpret_cast<sockaddr*>(&at), size);
-    ::getsockname(router, reinterpret_cast<sockaddr*>(&at), &size);
-    listener.expect({"127.0.0.1", "fe80::1%lo"}, ntohs(at.sin_port));
-    ::getsockname(listener.fds().at(0), reinterpret_cast<sockaddr*>(&at), &size);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const std::string announce = golden("announce-answer");
-    for (const auto& [from, bytes] : {std::pair{stranger, announce},
-                                      {router, golden("map-answer")},
-                                      {router, announce.substr(0, 20)},
-                                      {router, announce}})
-        ::sendto(from, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&at), size);
+    listener.expect({"127.0.0.1", "fe80::1%lo"}, router.port);
+    // Sent from the listener's own port, a request makes the router answer there.
+    sockaddr_in at{AF_INET, htons(router.port), {htonl(INADDR_LOOPBACK)}, {}};
+    ::sendto(listener.fds().at(0), announce.data(), announce.size(), 0,
+             reinterpret_cast<sockaddr*>(&at), sizeof at);
     PcpAnnouncement heard;
     for (int i = 0; i < 100 && !listener.take(heard); ++i)
         std::this_thread::sleep_for(2ms);
     EXPECT_EQ(std::make_pair(heard.from, heard.epoch), std::make_pair("127.0.0.1"s, 100u));
     EXPECT_FALSE(listener.take(heard));
-    ::close(router);
-    ::close(stranger);
 }
 
 } // namespace
