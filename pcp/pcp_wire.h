@@ -131,7 +131,7 @@ uint32_t renewal_delay(uint32_t lifetime);
 // "NOT_AUTHORIZED" and so on; "result N" for a code PCP does not define.
 std::string result_name(int code);
 // The router's refusal in words for the user; `third_party` when the request was for another
-// computer, whose refusals say so.
-std::string result_words(int code, bool third_party = false);
+// computer, `deleting` for a delete (lifetime 0), whose refusals say so.
+std::string result_words(int code, bool third_party = false, bool deleting = false);
 
 } // namespace pcp_wire

@@ -53,12 +53,16 @@ std::string result_name(int code) {
     return w ? w->name : "result " + std::to_string(code);
 }
 
-std::string result_words(int code, bool third_party) {
+std::string result_words(int code, bool third_party, bool deleting) {
     // Routers refuse a mapping for another computer in one of these ways, depending on whether
     // they know the option and only do not allow it.
     if (third_party && (code == NOT_AUTHORIZED || code == UNSUPP_OPTION))
         return "the router does not let this computer map ports for another computer "
                "(THIRD_PARTY refused)";
+    // A mapping is deleted with the nonce it was made with; the router keeps it from any other.
+    if (deleting && code == NOT_AUTHORIZED)
+        return "the router holds this mapping for another program (it was made with another "
+               "nonce)";
     const Words* w = find(code);
     return w ? w->words : "the router refused with PCP result " + std::to_string(code);
 }

@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("%s (%s) in %.1f ms, version %d, epoch %u\n", result_name(result).c_str(),
-                result_words(result, !request.third_party.empty()).c_str(), ms,
-                client.answered_version(), client.epoch());
+                result_words(result, !request.third_party.empty(), request.lifetime == 0).c_str(),
+                ms, client.answered_version(), client.epoch());
     if (command == "map" && result == SUCCESS)
         std::printf("granted %s:%u for %u s, nonce %s\n", granted.external_address.c_str(),
                     granted.external_port, granted.lifetime, nonce_hex(request.nonce).c_str());
