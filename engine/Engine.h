@@ -10,6 +10,7 @@
 #pragma once
 
 #include "Mapping.h"
+#include "RecordEntry.h"
 
 #include <cstdint>
 #include <functional>
@@ -73,6 +74,16 @@ struct AddRequest {
     std::string protocol;        // "TCP" or "UDP", any case
     std::string internal_client; // empty: this computer
     int64_t lease = -1;          // seconds; -1: the longest the router allows
+    // Kept open: the record says so, and a keeper renews it and puts it back whenever one runs.
+    bool keep = false;
+    std::string keep_file; // the keep file that holds it (quaymap-cli keep); empty: the window
+
+    // The mapping's own fields in this order; the keeping is set apart.
+    AddRequest(std::string name = {}, uint16_t external_port = 0, uint16_t internal_port = 0,
+               std::string protocol = {}, std::string internal_client = {}, int64_t lease = -1)
+        : name(std::move(name)), external_port(external_port), internal_port(internal_port),
+          protocol(std::move(protocol)), internal_client(std::move(internal_client)), lease(lease) {
+    }
 };
 
 using RowSink = std::function<void(const Mapping&)>;
@@ -96,6 +107,10 @@ class Engine {
     virtual CommandResult public_address() = 0;
     // Asks again for a mapping that has a lease, before the lease ends.
     virtual CommandResult renew(const Mapping& row) = 0;
+
+    // What the record holds of the router commands act on: the mappings QuayMap made there (a
+    // confirmed add writes an entry, a confirmed delete removes it). Empty without a record.
+    virtual std::vector<RecordEntry> recorded() { return {}; }
 };
 
 } // namespace quaymap

@@ -23,6 +23,11 @@ struct EngineSettings {
     // Asked between the exchanges of one command (an add and its lookup): once it answers true,
     // no further exchange starts and the command ends with what it has.
     std::function<bool()> stop_requested;
+    // The folder of the record of what QuayMap made (default_record_folder()); empty: no record.
+    std::string record_folder;
+    // Hears what the user must know of the record (a damaged file kept aside, a failed write),
+    // which also goes to the log.
+    std::function<void(const std::string&)> notice;
 };
 
 // The engine over the real routers and the process's protocol clients.

@@ -6,6 +6,7 @@
 #include "NatPmpClient.h"
 #include "UpnpNat.h"
 #include "gateway/Gateway.h"
+#include "record.h"
 
 #include <memory>
 #include <mutex>
@@ -33,6 +34,7 @@ class RouterEngine : public Engine {
     CommandResult remove(const Mapping& row) override;
     CommandResult public_address() override;
     CommandResult renew(const Mapping& row) override;
+    std::vector<RecordEntry> recorded() override;
 
   private:
     // NAT-PMP is asked while SSDP runs; an IGD answer makes its answer moot.
@@ -46,8 +48,13 @@ class RouterEngine : public Engine {
     std::shared_ptr<Gateway> gateway() const;
     std::string this_computer() const;
     bool stopping() const;
+    // A confirmed add (`asked` given) or renewal: the record holds the mapping as the router now
+    // does; a renewal keeps what the entry said of its keeping.
+    void note_made(const Gateway& router, const Mapping& row, const AddRequest* asked);
+    void note_deleted(const Gateway& router, const Mapping& row);
 
     const EngineSettings settings_;
+    const Record record_; // takes its own lock, a file's, for each change
     UpnpNat& upnp_;
     NatPmpClient natpmp_;
     // Each guards its client, taken for one exchange (or one step of a listing) at a time, so a

@@ -27,7 +27,11 @@ CommandResult RouterEngine::add(const AddRequest& request) {
         return invalid(std::string("A ") + kind_words(router->kind()) +
                        " router forwards ports only to the computer that asks (" + here +
                        "), not to " + client + ".");
-    return router->add(completed(request, here));
+    const AddRequest asked = completed(request, here);
+    const CommandResult result = router->add(asked);
+    if (result.ok())
+        note_made(*router, result.row, &asked);
+    return result;
 }
 
 CommandResult RouterEngine::remove(const Mapping& row) {
@@ -40,7 +44,10 @@ CommandResult RouterEngine::remove(const Mapping& row) {
         return invalid(kNoRouter);
     Mapping asked = row;
     asked.protocol = protocol_name(row.protocol);
-    return router->remove(asked);
+    const CommandResult result = router->remove(asked);
+    if (result.ok())
+        note_deleted(*router, asked);
+    return result;
 }
 
 CommandResult RouterEngine::public_address() {
@@ -53,7 +60,12 @@ CommandResult RouterEngine::renew(const Mapping& row) {
     if (!port_of(row.external_port, external) || !port_of(row.internal_port, internal))
         return invalid("The mapping names no valid port, so it cannot be renewed.");
     const std::shared_ptr<Gateway> router = gateway();
-    return router ? router->renew(row) : invalid(kNoRouter);
+    if (!router)
+        return invalid(kNoRouter);
+    const CommandResult result = router->renew(row);
+    if (result.ok())
+        note_made(*router, result.row, nullptr);
+    return result;
 }
 
 } // namespace quaymap

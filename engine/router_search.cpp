@@ -24,7 +24,13 @@ std::unique_ptr<Engine> make_engine(const EngineSettings& settings) {
 }
 
 RouterEngine::RouterEngine(UpnpNat& upnp, EngineSettings settings)
-    : settings_(std::move(settings)), upnp_(upnp) {
+    : settings_(std::move(settings)), record_(settings_.record_folder,
+                                              [this](const std::string& text) {
+                                                  log_line(text);
+                                                  if (settings_.notice)
+                                                      settings_.notice(text);
+                                              }),
+      upnp_(upnp) {
     upnp_.log = log_line;
     upnp_.log_folder = settings_.log_folder;
     upnp_.console = settings_.console;
@@ -115,9 +121,15 @@ void RouterEngine::settle(const SearchOutcome& outcome) {
     if (outcome.kind == RouterKind::natpmp)
         chosen = std::make_shared<NatPmpGateway>(natpmp_, natpmp_mutex_, outcome.address,
                                                  outcome.lan_address);
-    else if (outcome.kind != RouterKind::none)
+    else if (outcome.kind != RouterKind::none) {
+        std::string udn;
+        {
+            const std::lock_guard<std::mutex> lock(upnp_mutex_);
+            udn = upnp_.udn;
+        }
         chosen = std::make_shared<UpnpGateway>(upnp_, upnp_mutex_, outcome.kind, outcome.address,
-                                               [this] { return stopping(); });
+                                               udn, [this] { return stopping(); });
+    }
     const std::lock_guard<std::mutex> lock(state_mutex_);
     gateway_ = std::move(chosen);
     this_computer_ = outcome.lan_address;

@@ -36,6 +36,7 @@ struct IgdRouter {
     std::string friendly_name;
     int igd_version = 0;
     std::string firewall_control_url; // empty: it offers no IPv6 firewall control
+    std::string udn; // the gateway device's UDN ("uuid:..."), empty when it has none
 };
 
 // The client of the home router's UPnP Internet Gateway Device (versions 1 and 2). Operations
@@ -104,6 +105,9 @@ class UpnpNat {
     std::string upnp_error_description;
     // 1 or 2: the InternetGatewayDevice version that the selected description named.
     int igd_version = 0;
+    // The selected gateway device's UDN: the router's name in QuayMap's record; empty when the
+    // description gives none.
+    std::string udn;
     // The latest listing stopped at kIndexCap.
     bool mappings_cut = false;
     // What the latest listing skipped or could not reach, in the order met.

@@ -98,6 +98,7 @@ bool UpnpNat::parse_description() {
         return failed(kWalkFailures[0]);
     const XMLNode gateway = gateways.front();
     const std::string* name = TextAt(ChildNamedAt(gateway, "friendlyName", 0), 0);
+    const std::string* device_udn = TextAt(ChildNamedAt(gateway, "UDN", 0), 0);
 
     // A router may offer several WAN devices and connection devices (a PPP one that is not
     // connected beside the IP one that is): all of them are searched.
@@ -168,6 +169,7 @@ bool UpnpNat::parse_description() {
     base_URL = base;
     if (name != nullptr)
         friendly_name = *name;
+    udn = device_udn != nullptr ? *device_udn : std::string();
     const std::string gateway_type = TextAtOrEmpty(ChildNamedAt(gateway, "deviceType", 0), 0);
     igd_version = gateway_type == upnp_wire::kGatewayDeviceType2 ? 2 : 1;
     close_tcp();

@@ -330,6 +330,7 @@ IgdRouter UpnpNat::current_router() const {
     router.friendly_name = friendly_name;
     router.igd_version = igd_version;
     router.firewall_control_url = firewall_control_url;
+    router.udn = udn;
     return router;
 }
 
@@ -345,6 +346,7 @@ bool UpnpNat::use_router(std::size_t index) {
     friendly_name = router.friendly_name;
     igd_version = router.igd_version;
     firewall_control_url = router.firewall_control_url;
+    udn = router.udn;
     return true;
 }
 

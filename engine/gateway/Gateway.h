@@ -17,11 +17,14 @@ class Gateway {
     struct Abilities {
         bool lists_table = false;     // it hands over its whole table
         bool maps_for_others = false; // a mapping may send traffic to another computer
+        bool named_inside = false; // a mapping is named by this computer's port, not the router's
     };
 
     virtual ~Gateway() = default;
     virtual RouterKind kind() const = 0;
     virtual Abilities abilities() const = 0;
+    // The router's name in the record: its device UDN, else its address.
+    virtual std::string identity() const = 0;
 
     virtual CommandResult list(const RowSink& row) = 0;
     // A request the rules have passed: protocol in capitals, both ports and the client set.

@@ -16,7 +16,8 @@ class NatPmpGateway : public Gateway {
                   std::string this_computer);
 
     RouterKind kind() const override { return RouterKind::natpmp; }
-    Abilities abilities() const override { return {false, false}; }
+    Abilities abilities() const override { return {false, false, true}; }
+    std::string identity() const override { return address_; }
     CommandResult list(const RowSink& row) override;
     CommandResult add(const AddRequest& request) override;
     CommandResult remove(const Mapping& row) override;

@@ -18,9 +18,9 @@ Mapping mapping_of(const MappingRecord& record) {
 } // namespace
 
 UpnpGateway::UpnpGateway(UpnpNat& client, std::mutex& client_lock, RouterKind kind,
-                         std::string address, std::function<bool()> stopping)
+                         std::string address, std::string udn, std::function<bool()> stopping)
     : client_(client), client_lock_(client_lock), kind_(kind), address_(std::move(address)),
-      stopping_(std::move(stopping)) {}
+      udn_(std::move(udn)), stopping_(std::move(stopping)) {}
 
 CommandResult UpnpGateway::failure(const std::string& what, const std::string& port_protocol,
                                    const MappingRecord* holder, const std::string& client) {

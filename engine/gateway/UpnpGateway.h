@@ -12,12 +12,14 @@ namespace quaymap {
 class UpnpGateway : public Gateway {
   public:
     // `client_lock` guards `client` for the whole process; `address` is the router's, for the
-    // words of a failure; `stopping` tells that no further exchange may start.
+    // words of a failure; `udn` its device's (empty: none); `stopping` tells that no further
+    // exchange may start.
     UpnpGateway(UpnpNat& client, std::mutex& client_lock, RouterKind kind, std::string address,
-                std::function<bool()> stopping);
+                std::string udn, std::function<bool()> stopping);
 
     RouterKind kind() const override { return kind_; }
-    Abilities abilities() const override { return {true, true}; }
+    Abilities abilities() const override { return {true, true, false}; }
+    std::string identity() const override { return udn_.empty() ? address_ : udn_; }
     CommandResult list(const RowSink& row) override;
     CommandResult add(const AddRequest& request) override;
     CommandResult remove(const Mapping& row) override;
@@ -37,6 +39,7 @@ class UpnpGateway : public Gateway {
     std::mutex listing_;
     const RouterKind kind_;
     const std::string address_;
+    const std::string udn_;
     const std::function<bool()> stopping_;
 };
 

@@ -359,3 +359,48 @@ TEST(Texts, AddressesLeasesAndPorts) {
     EXPECT_EQ(ports_text({"", "TCP", "2222", "", "22", ""}), "2222 \u2192 22");
     EXPECT_EQ(ports_text({"", "TCP", "8080", "", "8080", ""}), "8080");
 }
+
+TEST(Commands, WhatTheRouterConfirmedGoesToTheRecord) {
+    char folder[] = "/tmp/quaymap-engine-XXXXXX";
+    EngineSettings settings;
+    settings.record_folder = ::mkdtemp(folder);
+    const auto held = [](Engine& engine) {
+        std::string text;
+        for (const RecordEntry& e : engine.recorded())
+            text += e.router + " " + e.protocol + " " + std::to_string(e.external_port) + ">" +
+                    std::to_string(e.internal_port) + "/" + e.transport + " " + e.internal_client +
+                    " " + e.name + " " + std::to_string(e.lease) + (e.kept ? " kept;" : ";");
+        return text;
+    };
+    Network igd(2);
+    igd.rebuild(settings);
+    igd.engine->search({});
+    igd.answer("AddPortMapping", "");
+    igd.answer("GetSpecificPortMappingEntry", kEntry + "<NewLeaseDuration>3600</NewLeaseDuration>");
+    AddRequest kept{"web", 8080, 80, "udp", "", -1};
+    kept.keep = true;
+    ASSERT_TRUE(igd.engine->add(kept).ok());
+    ASSERT_TRUE(igd.engine->add({"ssh", 2222, 22, "tcp", "", 0}).ok());
+    igd.refuse("AddPortMapping", 718, "ConflictInMappingEntry");
+    EXPECT_FALSE(igd.engine->add({"dns", 53, 0, "udp", "", -1}).ok());
+    igd.refuse("DeletePortMapping", 714, "NoSuchEntryInArray");
+    EXPECT_FALSE(igd.engine->remove({"", "TCP", "2222", "", "", ""}).ok());
+    const std::string uuid = "uuid:a1b2c3d4-0000-1000-8000-000000000001 igd2 ";
+    EXPECT_EQ(held(*igd.engine), uuid + "8080>80/UDP 127.0.0.1 web 3600 kept;" + uuid +
+                                     "2222>22/TCP 127.0.0.1 ssh 3600;");
+    igd.answer("DeletePortMapping", "");
+    EXPECT_TRUE(igd.engine->remove({"", "udp", "8080", "", "", ""}).ok());
+    EXPECT_EQ(held(*igd.engine), uuid + "2222>22/TCP 127.0.0.1 ssh 3600;");
+
+    // A NAT-PMP gateway is named by its address, and a mapping by this computer's port.
+    Network natpmp(0, answers);
+    natpmp.rebuild(settings);
+    natpmp.engine->search({});
+    ASSERT_TRUE(natpmp.engine->add({"game", 27015, 0, "udp", "", 600}).ok());
+    const std::string gateway = natpmp.natpmp->address + " natpmp ";
+    EXPECT_EQ(held(*natpmp.engine), gateway + "27015>27015/UDP 127.0.0.1 game 600;");
+    EXPECT_TRUE(natpmp.engine->remove({"", "UDP", "1", "", "27015", ""}).ok());
+    EXPECT_EQ(held(*natpmp.engine), "");
+    EXPECT_EQ(held(*igd.engine), uuid + "2222>22/TCP 127.0.0.1 ssh 3600;");
+    std::system(("rm -rf " + settings.record_folder).c_str());
+}
