@@ -60,6 +60,7 @@ struct CommandResult {
     Mapping row;             // add and renew: the mapping as the router now holds it
     std::string address;     // public_address: the address read
     bool rows_cut = false;   // list: the router listed more than is ever read
+    bool held = false;       // check: the router still holds the mapping as it was made
     // list: what the router did not hand over, and why.
     std::vector<Unread> unread;
     bool ok() const { return verdict == Verdict::done; }
@@ -111,6 +112,25 @@ class Engine {
     // What the record holds of the router commands act on: the mappings QuayMap made there (a
     // confirmed add writes an entry, a confirmed delete removes it). Empty without a record.
     virtual std::vector<RecordEntry> recorded() { return {}; }
+
+    // Whether the router still holds a mapping made here (done, `held` set or not), or why it
+    // could not tell. On NAT-PMP, which cannot be asked for one mapping, a public address
+    // request stands for all of them: its epoch tells a restart, through restarted().
+    virtual CommandResult check(const Mapping& row) {
+        (void)row;
+        CommandResult result;
+        result.held = true;
+        return result;
+    }
+    // The socket on which the router's own announcements arrive (opened at the first call): one
+    // to wait on beside the time. -1 when none can be heard.
+    virtual int announcements() { return -1; }
+    // True once for each restart of the router that its announcements or answers told since the
+    // last call (and so for every mapping it lost), with how it showed in `why`.
+    virtual bool restarted(std::string& why) {
+        (void)why;
+        return false;
+    }
 };
 
 } // namespace quaymap

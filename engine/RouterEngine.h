@@ -35,6 +35,9 @@ class RouterEngine : public Engine {
     CommandResult public_address() override;
     CommandResult renew(const Mapping& row) override;
     std::vector<RecordEntry> recorded() override;
+    CommandResult check(const Mapping& row) override;
+    int announcements() override;
+    bool restarted(std::string& why) override;
 
   private:
     // NAT-PMP is asked while SSDP runs; an IGD answer makes its answer moot.

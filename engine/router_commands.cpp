@@ -55,6 +55,28 @@ CommandResult RouterEngine::public_address() {
     return router ? router->public_address() : invalid(kNoRouter);
 }
 
+CommandResult RouterEngine::check(const Mapping& row) {
+    uint16_t port = 0;
+    if (!port_of(row.external_port, port))
+        return invalid("The mapping names no valid port, so it cannot be checked.");
+    const std::shared_ptr<Gateway> router = gateway();
+    if (!router)
+        return invalid(kNoRouter);
+    Mapping asked = row;
+    asked.protocol = protocol_name(row.protocol);
+    return router->check(asked);
+}
+
+int RouterEngine::announcements() {
+    const std::shared_ptr<Gateway> router = gateway();
+    return router ? router->announcements() : -1;
+}
+
+bool RouterEngine::restarted(std::string& why) {
+    const std::shared_ptr<Gateway> router = gateway();
+    return router && router->restarted(why);
+}
+
 CommandResult RouterEngine::renew(const Mapping& row) {
     uint16_t external = 0, internal = 0;
     if (!port_of(row.external_port, external) || !port_of(row.internal_port, internal))

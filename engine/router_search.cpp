@@ -122,13 +122,19 @@ void RouterEngine::settle(const SearchOutcome& outcome) {
         chosen = std::make_shared<NatPmpGateway>(natpmp_, natpmp_mutex_, outcome.address,
                                                  outcome.lan_address);
     else if (outcome.kind != RouterKind::none) {
-        std::string udn;
+        UpnpGateway::Found found;
+        found.kind = outcome.kind;
+        found.address = outcome.address;
+        found.this_computer = outcome.lan_address;
         {
             const std::lock_guard<std::mutex> lock(upnp_mutex_);
-            udn = upnp_.udn;
+            found.udn = upnp_.udn;
+            found.boot_id = upnp_.boot_id;
+            found.notify_group = upnp_.ssdp_address;
+            found.notify_port = upnp_.notify_port;
         }
-        chosen = std::make_shared<UpnpGateway>(upnp_, upnp_mutex_, outcome.kind, outcome.address,
-                                               udn, [this] { return stopping(); });
+        chosen =
+            std::make_shared<UpnpGateway>(upnp_, upnp_mutex_, found, [this] { return stopping(); });
     }
     const std::lock_guard<std::mutex> lock(state_mutex_);
     gateway_ = std::move(chosen);

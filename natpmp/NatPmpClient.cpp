@@ -74,6 +74,8 @@ void NatPmpClient::force_gateway(const std::string& dotted) {
 
 int NatPmpClient::open() {
     close();
+    has_epoch_ = false; // another gateway, perhaps
+    restart_.clear();
     in_addr forced{};
     const bool force = !forced_gateway_.empty();
     if (force && inet_pton(AF_INET, forced_gateway_.c_str(), &forced) != 1)
@@ -232,8 +234,12 @@ int NatPmpClient::take_answer(int opcode, uint16_t private_port, natpmpresp_t& a
         const bool whole = length >= answer_length(opcode) && head[0] == 0 &&
                            head[1] == kAnswerBit + opcode &&
                            (opcode == 0 || (head[8] << 8 | head[9]) == private_port);
-        if (whole)
-            return readnatpmpresponseorretry(&handle_, &answer);
+        if (whole) {
+            const int result = readnatpmpresponseorretry(&handle_, &answer);
+            if (result == 0)
+                take_epoch(answer.epoch);
+            return result;
+        }
         ::recv(handle_.s, head, sizeof head, MSG_DONTWAIT);
     }
     return NATPMP_TRYAGAIN;

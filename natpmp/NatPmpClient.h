@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <natpmp.h>
@@ -12,6 +13,11 @@ struct NatPmpTimings {
     int first_retry_ms = 250;  // first retransmission after this; the delay doubles after each
     int max_transmissions = 3; // a request goes out at most this many times
 };
+
+// The epoch of an unsolicited announcement to 224.0.0.1:5350: a NAT-PMP public address
+// announcement (version 0) or a PCP ANNOUNCE (version 2), which a gateway sends as it starts;
+// false for anything else.
+bool announced_epoch(const std::string& datagram, uint32_t& epoch);
 
 struct NatPmpMapping { // what the gateway granted
     int protocol = 0;  // NATPMP_PROTOCOL_TCP / NATPMP_PROTOCOL_UDP
@@ -30,6 +36,8 @@ class NatPmpClient {
     // tests: a loopback address instead of the default route's gateway, and shorter waits
     void force_gateway(const std::string& dotted);
     void set_timings(const NatPmpTimings& timings) { timings_ = timings; }
+    // Where the gateway's announcements (to 224.0.0.1) are heard; tests: 0, any port.
+    uint16_t announce_port = 5350;
     // (re)opens the handle (an earlier one is closed first): 0, or libnatpmp's error (no default
     // gateway, no socket; NATPMP_ERR_INVALIDARGS for a forced address that is not dotted IPv4)
     int open();
@@ -48,6 +56,16 @@ class NatPmpClient {
             NatPmpMapping& granted);
     int unmap(int protocol, uint16_t private_port); // lifetime 0, public port 0
     // Renewing is map() again with the granted public port.
+
+    // The gateway's epoch (seconds since it started) comes with every answer and announcement.
+    // One that went back, or moved on further than the time since the one before allows, tells
+    // that the gateway restarted, which loses every mapping. take_epoch() hears an announced one
+    // (answers are heard by the client itself); true when it tells a restart.
+    bool take_epoch(uint32_t epoch);
+    // Whether a restart was told since the last call, and how (`why`).
+    bool restarted(std::string& why);
+    // tests: the clock that epochs are measured against
+    void set_clock(std::function<std::chrono::steady_clock::time_point()> now) { now_ = now; }
 
     // Ends the request in hand, and every later one until resume(), at once with
     // NATPMP_ERR_NOGATEWAYSUPPORT. Safe from any thread: a search that has found a UPnP gateway
@@ -77,4 +95,9 @@ class NatPmpClient {
     std::string forced_gateway_;
     natpmp_t handle_{};
     bool open_ = false;
+    std::function<std::chrono::steady_clock::time_point()> now_ = std::chrono::steady_clock::now;
+    bool has_epoch_ = false;
+    uint32_t epoch_ = 0;
+    std::chrono::steady_clock::time_point epoch_at_;
+    std::string restart_; // how the latest restart untold showed; empty: none
 };

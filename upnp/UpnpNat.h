@@ -36,7 +36,8 @@ struct IgdRouter {
     std::string friendly_name;
     int igd_version = 0;
     std::string firewall_control_url; // empty: it offers no IPv6 firewall control
-    std::string udn; // the gateway device's UDN ("uuid:..."), empty when it has none
+    std::string udn;     // the gateway device's UDN ("uuid:..."), empty when it has none
+    std::string boot_id; // BOOTID.UPNP.ORG of its search answer, empty when it gave none
 };
 
 // The client of the home router's UPnP Internet Gateway Device (versions 1 and 2). Operations
@@ -86,6 +87,8 @@ class UpnpNat {
     // it at a loopback responder.
     std::string ssdp_address = "239.255.255.250";
     uint16_t ssdp_port = 1900;
+    // Where routers' own announcements (NOTIFY) are heard, on `ssdp_address`; 0: any port.
+    uint16_t notify_port = 1900;
     UpnpTimings timings;
     // Folder that receives "quaymap.log" (the answer to the latest AddPortMapping).
     // Empty: no file is written.
@@ -106,8 +109,10 @@ class UpnpNat {
     // 1 or 2: the InternetGatewayDevice version that the selected description named.
     int igd_version = 0;
     // The selected gateway device's UDN: the router's name in QuayMap's record; empty when the
-    // description gives none.
+    // description gives none. Its BOOTID.UPNP.ORG as its search answer gave it: a new one in its
+    // announcements means that it restarted.
     std::string udn;
+    std::string boot_id;
     // The latest listing stopped at kIndexCap.
     bool mappings_cut = false;
     // What the latest listing skipped or could not reach, in the order met.

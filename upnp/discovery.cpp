@@ -1,5 +1,6 @@
 #include "UpnpNat.h"
 #include "default_gateway.h"
+#include "ssdp_notify.h"
 #include "wire_text.h"
 
 #include <algorithm>
@@ -43,6 +44,7 @@ std::string seconds(int ms) {
 struct Candidate {
     std::string url;
     std::string host;
+    std::string boot_id;
     std::unique_ptr<upnp_http::Exchange> fetch;
 };
 
@@ -193,6 +195,7 @@ void SsdpSearch::step_candidates(const std::vector<pollfd>& waits) {
         }
         if (nat_.settle(c->url, *c->fetch)) {
             nat_.routers.back().address = c->host;
+            nat_.routers.back().boot_id = c->boot_id;
             if (c->host == gateway_ && !gateway_found_) {
                 gateway_found_ = true;
                 others_by_ = after(Clock::now(), t_.ssdp_others_ms);
@@ -234,8 +237,10 @@ void SsdpSearch::hear() {
     upnp_http::Limits limits = nat_.limits(kDescriptionReads);
     limits.deadline = std::min(after(start_, t_.search_limit_ms),
                                after(Clock::now(), t_.description_deadline_ms));
+    std::string boot_id;
+    upnp_wire::ssdp_header(answer, "BOOTID.UPNP.ORG", boot_id);
     pending_.push_back(
-        {url, to.host,
+        {url, to.host, boot_id,
          std::make_unique<upnp_http::Exchange>(
              to.host, to.port, upnp_wire::description_request(to.path, to.authority()), limits,
              "</root>")});
@@ -286,6 +291,7 @@ bool UpnpNat::settle(const std::string& url, const upnp_http::Exchange& fetch) {
 bool UpnpNat::open_description(const std::string& url) {
     routers.clear();
     describe_url = url;
+    boot_id.clear();
     say("before get descripton.....\n");
     const Clock::time_point deadline = after(Clock::now(), timings.description_deadline_ms);
     if (!get_description()) {
@@ -347,6 +353,7 @@ bool UpnpNat::use_router(std::size_t index) {
     igd_version = router.igd_version;
     firewall_control_url = router.firewall_control_url;
     udn = router.udn;
+    boot_id = router.boot_id;
     return true;
 }
 

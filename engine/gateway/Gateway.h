@@ -32,6 +32,10 @@ class Gateway {
     virtual CommandResult remove(const Mapping& row) = 0;
     virtual CommandResult renew(const Mapping& row) = 0;
     virtual CommandResult public_address() = 0;
+    // Engine::check(), announcements() and restarted(), for this router.
+    virtual CommandResult check(const Mapping& row) = 0;
+    virtual int announcements() = 0;
+    virtual bool restarted(std::string& why) = 0;
 };
 
 } // namespace quaymap

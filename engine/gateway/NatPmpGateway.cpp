@@ -1,6 +1,7 @@
 #include "NatPmpGateway.h"
 
 #include "explain.h"
+#include "log.h"
 
 namespace quaymap {
 
@@ -38,7 +39,8 @@ const char* refusal(int result) {
 NatPmpGateway::NatPmpGateway(NatPmpClient& client, std::mutex& client_lock, std::string address,
                              std::string this_computer)
     : client_(client), client_lock_(client_lock), address_(std::move(address)),
-      this_computer_(std::move(this_computer)) {}
+      this_computer_(std::move(this_computer)),
+      announced_("224.0.0.1", client.announce_port, this_computer_) {}
 
 CommandResult NatPmpGateway::failure(const std::string& what, int code) const {
     CommandResult result;
@@ -91,6 +93,36 @@ CommandResult NatPmpGateway::remove(const Mapping& row) {
 
 CommandResult NatPmpGateway::renew(const Mapping& row) {
     return add(renewal_request(row, this_computer_));
+}
+
+CommandResult NatPmpGateway::check(const Mapping&) {
+    CommandResult result = public_address();
+    result.held = result.ok();
+    return result;
+}
+
+int NatPmpGateway::open_announcements() {
+    std::string why;
+    const int fd = announced_.fd(why);
+    if (!why.empty())
+        quaymap_log("the base station's announcements cannot be heard (%s)", why.c_str());
+    return fd;
+}
+
+int NatPmpGateway::announcements() {
+    const std::lock_guard<std::mutex> lock(client_lock_);
+    return open_announcements();
+}
+
+bool NatPmpGateway::restarted(std::string& why) {
+    const std::lock_guard<std::mutex> lock(client_lock_);
+    if (open_announcements() >= 0)
+        for (const std::string& datagram : announced_.take(address_)) {
+            uint32_t epoch = 0;
+            if (announced_epoch(datagram, epoch))
+                client_.take_epoch(epoch);
+        }
+    return client_.restarted(why);
 }
 
 CommandResult NatPmpGateway::public_address() {

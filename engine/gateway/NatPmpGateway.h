@@ -2,6 +2,7 @@
 // keeps no table to list.
 #pragma once
 
+#include "Announcements.h"
 #include "Gateway.h"
 #include "NatPmpClient.h"
 
@@ -23,14 +24,19 @@ class NatPmpGateway : public Gateway {
     CommandResult remove(const Mapping& row) override;
     CommandResult renew(const Mapping& row) override;
     CommandResult public_address() override;
+    CommandResult check(const Mapping& row) override;
+    int announcements() override;
+    bool restarted(std::string& why) override;
 
   private:
     CommandResult failure(const std::string& what, int code) const;
+    int open_announcements(); // the caller holds the client's lock
 
     NatPmpClient& client_;
     std::mutex& client_lock_;
     const std::string address_;
     const std::string this_computer_;
+    Announcements announced_; // guarded by the client's lock, as what it hears changes the client
 };
 
 } // namespace quaymap

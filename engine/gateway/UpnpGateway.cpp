@@ -1,14 +1,17 @@
 #include "UpnpGateway.h"
 
 #include "explain.h"
+#include "log.h"
+#include "ssdp_notify.h"
 
 namespace quaymap {
 
 namespace {
 
 // The router's own 718: another mapping holds the port, or the router keeps other computers'
-// ports to themselves.
+// ports to themselves; 714: it holds no such mapping.
 constexpr int kConflictInMappingEntry = 718;
+constexpr int kNoSuchEntry = 714;
 
 Mapping mapping_of(const MappingRecord& record) {
     return {record.description,     record.protocol,      record.external_port,
@@ -17,10 +20,12 @@ Mapping mapping_of(const MappingRecord& record) {
 
 } // namespace
 
-UpnpGateway::UpnpGateway(UpnpNat& client, std::mutex& client_lock, RouterKind kind,
-                         std::string address, std::string udn, std::function<bool()> stopping)
-    : client_(client), client_lock_(client_lock), kind_(kind), address_(std::move(address)),
-      udn_(std::move(udn)), stopping_(std::move(stopping)) {}
+UpnpGateway::UpnpGateway(UpnpNat& client, std::mutex& client_lock, Found found,
+                         std::function<bool()> stopping)
+    : client_(client), client_lock_(client_lock), found_(std::move(found)),
+      stopping_(std::move(stopping)),
+      announced_(found_.notify_group, found_.notify_port, found_.this_computer),
+      boot_id_(found_.boot_id) {}
 
 CommandResult UpnpGateway::failure(const std::string& what, const std::string& port_protocol,
                                    const MappingRecord* holder, const std::string& client) {
@@ -152,6 +157,61 @@ CommandResult UpnpGateway::public_address() {
     if (!client_.get_external_ip(result.address))
         return failure("read the public address");
     return result;
+}
+
+CommandResult UpnpGateway::check(const Mapping& row) {
+    uint16_t port = 0;
+    port_of(row.external_port, port);
+    MappingRecord held;
+    const std::lock_guard<std::mutex> lock(client_lock_);
+    if (!client_.get_specific_port_mapping(port, row.protocol, held)) {
+        if (client_.failure != UpnpNat::Failure::refused || client_.upnp_error_code != kNoSuchEntry)
+            return failure("check the mapping", row.external_port + "/" + row.protocol);
+        return CommandResult();
+    }
+    // Another computer's mapping on the port is not the one made here.
+    CommandResult result;
+    result.row = mapping_of(held);
+    result.held =
+        held.internal_client == row.internal_client && held.internal_port == row.internal_port;
+    return result;
+}
+
+int UpnpGateway::announcements() {
+    const std::lock_guard<std::mutex> lock(signs_);
+    std::string why;
+    const int fd = announced_.fd(why);
+    if (!why.empty())
+        quaymap_log("the router's announcements cannot be heard (%s)", why.c_str());
+    return fd;
+}
+
+bool UpnpGateway::restarted(std::string& why) {
+    if (announcements() < 0)
+        return false;
+    const std::lock_guard<std::mutex> lock(signs_);
+    bool restart = false;
+    for (const std::string& datagram : announced_.take(address_)) {
+        upnp_wire::SsdpNotice notice;
+        if (!upnp_wire::ssdp_notice_of(datagram, notice))
+            continue;
+        if (!notice.alive) {
+            said_byebye_ = true;
+            continue;
+        }
+        // A router that gives no BOOTID.UPNP.ORG shows a restart only by stopping first.
+        if (!notice.boot_id.empty() && !boot_id_.empty() && notice.boot_id != boot_id_) {
+            why = "its BOOTID.UPNP.ORG went from " + boot_id_ + " to " + notice.boot_id;
+            restart = true;
+        } else if (said_byebye_ && notice.boot_id.empty()) {
+            why = "it announced ssdp:byebye, then ssdp:alive";
+            restart = true;
+        }
+        if (!notice.boot_id.empty())
+            boot_id_ = notice.boot_id;
+        said_byebye_ = false;
+    }
+    return restart;
 }
 
 } // namespace quaymap

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <memory>
+#include <poll.h>
 #include <set>
 #include <tuple>
 
@@ -403,4 +405,77 @@ TEST(Commands, WhatTheRouterConfirmedGoesToTheRecord) {
     EXPECT_EQ(held(*natpmp.engine), "");
     EXPECT_EQ(held(*igd.engine), uuid + "2222>22/TCP 127.0.0.1 ssh 3600;");
     std::system(("rm -rf " + settings.record_folder).c_str());
+}
+
+namespace {
+
+// Sends `datagram` from `from` to where `fd` listens.
+void announce(int fd, const std::string& from, const std::string& datagram) {
+    sockaddr_in to{}, source{AF_INET, 0, {}, {}};
+    socklen_t size = sizeof to;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&to), &size);
+    const int out = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ::inet_pton(AF_INET, from.c_str(), &source.sin_addr);
+    ::bind(out, reinterpret_cast<sockaddr*>(&source), sizeof source);
+    ::sendto(out, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), size);
+    ::close(out);
+    pollfd arrived{fd, POLLIN, 0};
+    ::poll(&arrived, 1, 1000);
+}
+
+} // namespace
+
+TEST(Signs, ARouterTellsWhatItLostByChecksAndRestartAnnouncements) {
+    Network igd(2);
+    igd.client.notify_port = 0; // the listener on loopback, at a port of its own
+    igd.engine->search({});
+    // What the router holds on the port; the mapping checked (by its client); held, or the verdict.
+    const std::tuple<bool, const char*, const char*> checks[] = {
+        {true, "192.168.1.21", "held"},
+        {true, "192.168.1.20", "lost"}, // another computer's mapping on the port
+        {false, "192.168.1.21", "lost"},
+    };
+    for (const auto& [holds, client, outcome] : checks) {
+        if (holds)
+            igd.answer("GetSpecificPortMappingEntry", kEntry);
+        else
+            igd.refuse("GetSpecificPortMappingEntry", 714, "NoSuchEntryInArray");
+        const CommandResult checked = igd.engine->check({"web", "tcp", "8080", client, "80", ""});
+        EXPECT_EQ(checked.ok() ? (checked.held ? "held" : "lost") : "?", std::string(outcome));
+    }
+    igd.refuse("GetSpecificPortMappingEntry", 501, "Action Failed");
+    EXPECT_EQ(igd.engine->check({"web", "TCP", "8080", "", "80", ""}).verdict, Verdict::refused);
+
+    // The search answer said BOOTID 7: an ssdp:alive from the router with another is a restart,
+    // told once; another computer's word counts for nothing.
+    const int fd = igd.engine->announcements();
+    ASSERT_GE(fd, 0);
+    const auto notify = [&](const std::string& from, const std::string& nts, const char* boot) {
+        announce(fd, from,
+                 "NOTIFY * HTTP/1.1\r\nNT: upnp:rootdevice\r\nNTS: " + nts + "\r\n" +
+                     (*boot ? "BOOTID.UPNP.ORG: " + std::string(boot) + "\r\n" : "") + "\r\n");
+    };
+    std::string why;
+    notify("127.0.0.1", "ssdp:alive", "7");
+    notify("127.0.0.2", "ssdp:alive", "8");
+    EXPECT_FALSE(igd.engine->restarted(why));
+    notify("127.0.0.1", "ssdp:byebye", "7");
+    notify("127.0.0.1", "ssdp:alive", "8");
+    EXPECT_TRUE(igd.engine->restarted(why));
+    EXPECT_EQ(why, "its BOOTID.UPNP.ORG went from 7 to 8");
+    EXPECT_FALSE(igd.engine->restarted(why));
+
+    // A base station's start announces epoch 0 (PCP's ANNOUNCE); 100 s after it said 1, that is a
+    // restart, as an answer with that epoch would be.
+    Network natpmp(0, answers);
+    std::chrono::steady_clock::time_point now{};
+    natpmp.engine->natpmp().announce_port = 0;
+    natpmp.engine->natpmp().set_clock([&now] { return now; });
+    natpmp.engine->search({});
+    EXPECT_TRUE(natpmp.engine->check({"", "UDP", "9", "", "9", ""}).held);
+    now += std::chrono::seconds(100);
+    announce(natpmp.engine->announcements(), natpmp.natpmp->address,
+             "\x02\x80\0\0\0\0\0\0\0\0\0\0"s + std::string(12, '\0'));
+    EXPECT_TRUE(natpmp.engine->restarted(why));
+    EXPECT_EQ(why, "its epoch went from 1 to 0 in 100 s");
 }

@@ -128,3 +128,40 @@ TEST(NatPmpClient, DropsAnAnswerLeftOverFromAnEarlierRequest) {
 }
 
 } // namespace
+
+TEST(NatPmpClient, AnEpochThatGoesBackOrJumpsTellsARestart) {
+    // Seconds on this computer's clock and the epoch heard then, one after the other; whether
+    // each told a restart.
+    const std::vector<std::pair<int, uint32_t>> heard = {
+        {0, 500}, {60, 560}, {120, 618}, {600, 1100}, {601, 3}, {602, 4}, {700, 9000}, {700, 9001}};
+    std::chrono::steady_clock::time_point now{};
+    FakeNatPmp gateway;
+    Client client(gateway);
+    client.set_clock([&now] { return now; });
+    std::string restarts, why;
+    for (const auto& [seconds, epoch] : heard) {
+        now = std::chrono::steady_clock::time_point{} + std::chrono::seconds(seconds);
+        restarts += client.take_epoch(epoch) ? "R" : " ";
+    }
+    EXPECT_EQ(restarts, "    R R ");
+    EXPECT_TRUE(client.restarted(why));
+    EXPECT_EQ(why, "its epoch went from 4 to 9000 in 98 s"); // the latest one
+    EXPECT_FALSE(client.restarted(why));
+    // Answers carry the epoch too: the fake always says 1, which a minute later is a restart.
+    EXPECT_EQ(client.request(false), 0);
+    now += 60s;
+    EXPECT_EQ(client.request(true), 0);
+    EXPECT_TRUE(client.restarted(why));
+    // What a gateway announces as it starts: NAT-PMP's public address, PCP's ANNOUNCE.
+    uint32_t epoch = 0;
+    const std::pair<std::string, int64_t> announced[] = {
+        {answer(0, 128, 0, kAddress), 1},
+        {"\x02\x80\0\0\0\0\0\0\0\0\0\x07"s + std::string(12, '\0'), 7},
+        {"\x02\x80\0\x01\0\0\0\0\0\0\0\x07"s + std::string(12, '\0'), -1}, // a refusal
+        {answer(0, 129, 0, kPort4660), -1},
+        {answer(0, 128, 0, ""), -1},
+        {"\x02\x81\0\0\0\0\0\0\0\0\0\x07"s + std::string(48, '\0'), -1}, // a MAP answer
+    };
+    for (const auto& [datagram, expected] : announced)
+        EXPECT_EQ(announced_epoch(datagram, epoch) ? int64_t(epoch) : -1, expected);
+}

@@ -1,5 +1,6 @@
 // Finding the gateway: URLs, the search, the candidates, the description and its service.
 #include "harness.h"
+#include "ssdp_notify.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -32,6 +33,28 @@ TEST_F(Discovery, LocationInAnyCaseElseTheFirstUrl) {
     for (const auto& [answer, expected] : cases) {
         std::string found;
         EXPECT_EQ(upnp_wire::description_url_of(answer, found) ? found : "", expected) << answer;
+    }
+}
+
+TEST_F(Discovery, ARoutersOwnAnnouncementsTellAliveOrByebyeAndItsBootId) {
+    const std::string alive = "NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nLOCATION: "
+                              "http://192.168.1.1:5000/rootDesc.xml\r\nNT: upnp:rootdevice\r\n";
+    // The datagram; whether it is a notice, alive, its BOOTID.UPNP.ORG.
+    const std::tuple<std::string, bool, bool, std::string> cases[] = {
+        {alive + "NTS: ssdp:alive\r\nBOOTID.UPNP.ORG: 1796682617\r\n\r\n", true, true,
+         "1796682617"},
+        {alive + "nts:SSDP:ALIVE\r\nbootid.upnp.org:\t42 \r\n\r\n", true, true, "42"},
+        {alive + "NTS: ssdp:byebye\r\n\r\n", true, false, ""},
+        {alive + "NTS: ssdp:alive\r\n\r\nBOOTID.UPNP.ORG: 9\r\n", true, true, ""}, // in the body
+        {alive + "NTS: ssdp:update\r\nBOOTID.UPNP.ORG: 9\r\n\r\n", false, false, ""},
+        {router.file("ssdp-answer.txt") + "NTS: ssdp:alive\r\n", false, false, ""},
+        {"M-SEARCH * HTTP/1.1\r\nNTS: ssdp:alive\r\n\r\n", false, false, ""},
+    };
+    for (const auto& [datagram, notice, alive_, boot_id] : cases) {
+        upnp_wire::SsdpNotice got;
+        ASSERT_EQ(upnp_wire::ssdp_notice_of(datagram, got), notice) << datagram;
+        EXPECT_EQ(got.alive, alive_) << datagram;
+        EXPECT_EQ(got.boot_id, boot_id) << datagram;
     }
 }
 
@@ -127,6 +150,7 @@ TEST_F(Discovery, EveryAnswerIsHeardAndTheGatewaysOwnRouterWins) {
     router.on_http({{"GET /rootDesc.xml"}, http(description())});
     ASSERT_TRUE(nat.discovery());
     EXPECT_EQ(nat.control_url, router.url("/ctl/IPConn"));
+    EXPECT_EQ(nat.udn + " " + nat.boot_id, "uuid:a1b2c3d4-0000-1000-8000-000000000001 7");
     ::close(silent);
 
     // Two routers, the default gateway's slower to describe itself: it wins all the same; with

@@ -4,6 +4,7 @@
 #include "answer_walk.h"
 #include "http/answer_reader.h"
 #include "http/url.h"
+#include "ssdp_notify.h"
 #include "wire_text.h"
 
 #include <algorithm>
@@ -46,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<MappingRecord> records;
     check(upnp_wire::port_listing_of(text, records) || records.empty());
+    upnp_wire::SsdpNotice notice;
+    check(!upnp_wire::ssdp_notice_of(text, notice) || text.compare(0, 6, "NOTIFY") == 0);
     std::string url, host, path;
     for (const char* action : {"AddPortMapping", "GetListOfPortMappings"}) {
         const upnp_detail::AnswerWalk walk(text, action);
