@@ -10,7 +10,7 @@ Renewals::Renewals(quaymap::Engine& engine, Background& background, PortTableMod
     : QObject(parent), engine_(engine), background_(background), model_(model) {}
 
 void Renewals::schedule(const std::shared_ptr<Port_Entry>& entry) {
-    const long delay = quaymap::renewal_delay_s(entry->record());
+    const long delay = quaymap::renewal_delay_s(entry->record(), 0);
     if (delay < 0)
         return cancel(entry);
     start(entry, delay * 1000LL);

@@ -23,7 +23,7 @@ sigset_t stop_signals() {
 }
 
 std::optional<Clock::time_point> due_after(const quaymap::Mapping& row, Clock::time_point now) {
-    const long delay = quaymap::renewal_delay_s(row);
+    const long delay = quaymap::renewal_delay_s(row, 0);
     if (delay < 0)
         return std::nullopt;
     return now + std::chrono::seconds(delay);

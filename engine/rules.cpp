@@ -12,9 +12,10 @@ namespace quaymap {
 
 namespace {
 
-constexpr long kDay = 24 * 3600;
-// A renewal that failed is tried again after this long.
+// A request that the router refused is tried again after this long.
 constexpr long kRetry = 60;
+constexpr long kFirstPause = 5;
+constexpr long kLongestPause = 300;
 
 } // namespace
 
@@ -67,15 +68,20 @@ AddRequest renewal_request(const Mapping& row, const std::string& client) {
     return request;
 }
 
-long renewal_delay_s(const Mapping& row) {
+long renewal_delay_s(const Mapping& row, double random) {
     const long long lease = std::atoll(row.lease_duration.c_str());
     if (lease <= 0)
         return -1;
-    return std::clamp<long>(static_cast<long>(lease / 2), 1, kDay);
+    const double share = 0.5 + std::clamp(random, 0.0, 1.0) / 8;
+    return std::max(1L, static_cast<long>(static_cast<double>(lease) * share));
 }
 
 long renewal_retry_s(Verdict verdict) {
     return verdict == Verdict::invalid ? -1 : kRetry;
+}
+
+long router_pause_s(long pause) {
+    return pause <= 0 ? kFirstPause : std::min(pause * 2, kLongestPause);
 }
 
 int exit_status(Verdict verdict) {

@@ -23,12 +23,18 @@ AddRequest completed(AddRequest request, const std::string& this_computer);
 // The add that asks for a mapping again: its name, ports, protocol and lease, for `client`.
 AddRequest renewal_request(const Mapping& row, const std::string& client);
 
-// When to ask for a mapping again, in seconds: at half its lease, one to a day; -1 for a
-// permanent one or one whose lease the router did not say.
-long renewal_delay_s(const Mapping& row);
-// After a renewal that failed: when to try again, in seconds; -1 for never (a request that
-// cannot be right stays so).
+// When to ask for a mapping again, in seconds after it was granted: at a point between a half
+// and five eighths of its lease that `random` (from 0 to 1) picks, so that the mappings of many
+// computers do not come due at once; -1 for a permanent one or one whose lease the router did
+// not say. The window and the command line keep mappings by this one rule (Keeper).
+long renewal_delay_s(const Mapping& row, double random);
+// After an add or renewal that the router refused: when to try again, in seconds; -1 for never
+// (a request that cannot be right stays so). A router that did not answer is tried again after
+// a pause of its own.
 long renewal_retry_s(Verdict verdict);
+// The pause before asking again a router that did not answer, after `pause` seconds the last
+// time (0: the first): from 5 s, doubling up to 5 min. It is never given up.
+long router_pause_s(long pause);
 
 // The command line's exit statuses.
 enum ExitStatus {

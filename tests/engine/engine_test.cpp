@@ -247,14 +247,25 @@ TEST(Commands, NothingIsSentForARequestThatCannotBeRight) {
 }
 
 TEST(Rules, RenewalsAndExitStatuses) {
-    // Half the lease, a second to a day; none for a permanent lease or one the router kept to
-    // itself. A request that cannot be right is not tried again.
+    // From a half to five eighths of the lease as the chance picks, a second at the least; none
+    // for a permanent lease or one the router kept to itself. A request that cannot be right is
+    // not tried again; a silent router after 5 s, then twice as long each time up to 5 min.
     std::string delays;
-    for (const char* lease : {"3600", "1", "0", "", "x", "604800"})
-        delays += std::to_string(renewal_delay_s({"", "", "", "", "", lease})) + " ";
-    EXPECT_EQ(delays, "1800 1 -1 -1 -1 86400 ");
-    EXPECT_EQ(renewal_retry_s(Verdict::unreachable), 60);
+    for (const auto& [lease, chance] : {std::pair{"3600", 0.0},
+                                        {"3600", 1.0},
+                                        {"604800", 0.5},
+                                        {"1", 0.5},
+                                        {"0", 0.5},
+                                        {"", 0.5},
+                                        {"x", 0.5}})
+        delays += std::to_string(renewal_delay_s({"", "", "", "", "", lease}, chance)) + " ";
+    EXPECT_EQ(delays, "1800 2250 340200 1 -1 -1 -1 ");
+    EXPECT_EQ(renewal_retry_s(Verdict::refused), 60);
     EXPECT_EQ(renewal_retry_s(Verdict::invalid), -1);
+    std::string pauses;
+    for (long n = 0, pause = 0; n < 8; ++n)
+        pauses += std::to_string(pause = router_pause_s(pause)) + " ";
+    EXPECT_EQ(pauses, "5 10 20 40 80 160 300 300 ");
     std::string statuses;
     for (const Verdict verdict :
          {Verdict::done, Verdict::refused, Verdict::invalid, Verdict::unreachable})
