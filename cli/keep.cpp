@@ -1,14 +1,13 @@
 #include "keep.h"
 
-#include "explain.h"
-#include "rules.h"
-#include "steps.h"
+#include "keep_file.h"
 #include "terminal.h"
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
-#include <ctime>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace quaymap_cli {
 
@@ -22,11 +21,30 @@ sigset_t stop_signals() {
     return stop;
 }
 
-std::optional<Clock::time_point> due_after(const quaymap::Mapping& row, Clock::time_point now) {
-    const long delay = quaymap::renewal_delay_s(row, 0);
-    if (delay < 0)
-        return std::nullopt;
-    return now + std::chrono::seconds(delay);
+// What the record holds for the router: mappings kept from the window, which a keeper keeps
+// too (never its own to delete), and those that this keep file held when the keep last ran.
+std::vector<quaymap::Kept> recorded(quaymap::Engine& engine, const std::string& file,
+                                    bool of_file) {
+    std::vector<quaymap::Kept> found;
+    for (const quaymap::RecordEntry& e : engine.recorded()) {
+        if (!e.kept || (of_file ? e.keeper != file : !e.keeper.empty()))
+            continue;
+        quaymap::Kept kept;
+        kept.request = {e.name,      e.external_port,   e.internal_port,
+                        e.transport, e.internal_client, e.lease > 0 ? e.lease : -1};
+        kept.request.keep = true;
+        kept.request.keep_file = e.keeper;
+        kept.owned = of_file;
+        if (of_file)
+            kept.granted = quaymap::Mapping{e.name,
+                                            e.transport,
+                                            std::to_string(e.external_port),
+                                            e.internal_client,
+                                            std::to_string(e.internal_port),
+                                            std::to_string(e.lease)};
+        found.push_back(kept);
+    }
+    return found;
 }
 
 } // namespace
@@ -36,85 +54,110 @@ void hold_stop_signals() {
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 }
 
-KeepTime signal_time() {
+KeepTime signal_time(bool hangup_reloads) {
     KeepTime time;
-    time.now = [] { return Clock::now(); };
-    time.wait_for_stop = [](std::optional<Clock::time_point> until) {
-        const sigset_t stop = stop_signals();
-        if (!until) {
-            int signal = 0;
-            return sigwait(&stop, &signal) == 0;
+    time.keeper = quaymap::system_keeper_time();
+    time.wait = [hangup_reloads](std::optional<Clock::time_point> until, int fd) {
+        static const int signals = [] {
+            const sigset_t stop = stop_signals();
+            return ::signalfd(-1, &stop, SFD_CLOEXEC);
+        }();
+        pollfd ready[2] = {{signals, POLLIN, 0}, {fd, POLLIN, 0}};
+        int ms = -1;
+        if (until) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now());
+            ms = static_cast<int>(std::clamp<long long>(left.count(), 0, 24 * 3600 * 1000));
         }
-        const auto left = std::max(Clock::duration::zero(), *until - Clock::now());
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-        const timespec wait{static_cast<std::time_t>(seconds.count()),
-                            static_cast<long>((left - seconds) / std::chrono::nanoseconds(1))};
-        // sigtimedwait measures its time on the monotonic clock too; an interrupted or timed-out
-        // wait is no stop.
-        return sigtimedwait(&stop, nullptr, &wait) > 0;
+        // An interrupted wait is a wait that came to its end early.
+        if (::poll(ready, fd >= 0 ? 2 : 1, ms) <= 0)
+            return Wake::due;
+        if (ready[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            if (::read(signals, &info, sizeof info) == sizeof info && info.ssi_signo == SIGHUP &&
+                hangup_reloads)
+                return Wake::reload;
+            return Wake::stop;
+        }
+        return Wake::sign;
     };
-    time.stop_pending = [] {
+    time.stop_pending = [hangup_reloads] {
         sigset_t pending;
         sigpending(&pending);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-            if (sigismember(&pending, signal) == 1)
-                return true;
-        return false;
+        return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+               (!hangup_reloads && sigismember(&pending, SIGHUP) == 1);
     };
     return time;
 }
 
-int keep_mappings(quaymap::Engine& engine, std::vector<Step>& steps, const KeepTime& time) {
-    std::vector<std::optional<Clock::time_point>> due;
-    for (const Step& step : steps)
-        due.push_back(due_after(step.result.row, time.now()));
-    for (;;) {
-        std::optional<Clock::time_point> next;
-        for (const auto& at : due)
-            if (at && (!next || *at < *next))
-                next = at;
-        if (time.wait_for_stop(next))
-            break;
-        for (std::size_t i = 0; i < steps.size(); ++i) {
-            const Clock::time_point now = time.now();
-            if (!due[i] || *due[i] > now)
-                continue;
-            // A renewal against a silent router takes an exchange's time: none starts once a
-            // stop has come.
-            if (time.stop_pending())
-                return take_back(engine, steps);
-            Step& step = steps[i];
-            const quaymap::CommandResult renewed = engine.renew(step.result.row);
-            if (renewed.ok()) {
-                step.result.row = renewed.row;
-                complain("renewed " + step_port(step) + " (lease " +
-                         quaymap::lease_text(renewed.row.lease_duration) + ")");
-                due[i] = due_after(renewed.row, time.now());
-            } else {
-                complain(step_port(step) + ": " + renewed.message);
-                const long retry = quaymap::renewal_retry_s(renewed.verdict);
-                due[i] = retry < 0 ? std::nullopt
-                                   : std::optional(time.now() + std::chrono::seconds(retry));
-            }
-        }
-    }
-    return take_back(engine, steps);
+quaymap::Keeper::Options keep_options(const KeepTime& time, bool search_again) {
+    return {60, search_again, time.stop_pending};
 }
 
-int take_back(quaymap::Engine& engine, const std::vector<Step>& steps) {
-    int status = 0;
-    for (const Step& step : steps) {
-        if (!step.result.ok())
-            continue;
-        const quaymap::CommandResult removed = engine.remove(step.result.row);
-        if (removed.ok()) {
-            complain("deleted " + step_port(step));
-        } else {
-            complain(step_port(step) + ": " + removed.message);
-            status = quaymap::exit_status(removed.verdict);
+int keep_mappings(quaymap::Keeper& keeper, quaymap::Engine& engine, const KeepTime& time,
+                  const std::function<std::optional<std::vector<quaymap::Kept>>()>& reload) {
+    ServiceNotice service;
+    bool ready = false;
+    Clock::time_point pinged = time.keeper.now();
+    for (;;) {
+        if (time.stop_pending()) {
+            // Taken, so that it does not stay pending behind the keep.
+            while (time.wait(time.keeper.now(), -1) == Wake::reload) {
+            }
+            break;
         }
+        Clock::time_point next = keeper.step();
+        if (!ready)
+            service.ready(keeper.status());
+        else
+            service.status(keeper.status());
+        ready = true;
+        const auto every = service.watchdog_every();
+        if (every.count() > 0) {
+            if (time.keeper.now() >= pinged + every) {
+                service.watchdog();
+                pinged = time.keeper.now();
+            }
+            next = std::min(next, pinged + every);
+        }
+        const bool forever = next == Clock::time_point::max();
+        const Wake woke =
+            time.wait(forever ? std::nullopt : std::optional(next), engine.announcements());
+        if (woke == Wake::stop)
+            break;
+        if (woke == Wake::reload && reload)
+            if (const auto mappings = reload())
+                keeper.hold(*mappings);
     }
-    return status;
+    service.stopping();
+    keeper.release();
+    return 0;
+}
+
+int keep_file(quaymap::Engine& engine, const quaymap::SearchOutcome& router,
+              const std::string& file, const KeepTime& time) {
+    const std::string whole = whole_path(file);
+    quaymap::Keeper keeper(engine, time.keeper, keep_options(time, true), {complain, {}, {}});
+    if (router.kind == quaymap::RouterKind::none)
+        keeper.router_gone(router.reason.empty() ? "No router was found." : router.reason);
+    const auto mappings = [&]() -> std::optional<std::vector<quaymap::Kept>> {
+        std::vector<quaymap::Kept> read;
+        std::string why;
+        if (!read_keep_file(file, read, why)) {
+            complain(why + "; the mappings kept stay as they were");
+            return std::nullopt;
+        }
+        for (const quaymap::Kept& kept : recorded(engine, whole, false))
+            if (std::none_of(read.begin(), read.end(), [&](const quaymap::Kept& k) {
+                    return quaymap::Keeper::key(k.request) == quaymap::Keeper::key(kept.request);
+                }))
+                read.push_back(kept);
+        return read;
+    };
+    // What this file kept when the keep last ran and holds no more is deleted.
+    keeper.hold(recorded(engine, whole, true));
+    if (const auto held = mappings())
+        keeper.hold(*held);
+    return keep_mappings(keeper, engine, time, mappings);
 }
 
 } // namespace quaymap_cli

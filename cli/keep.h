@@ -1,39 +1,51 @@
-// Keeping mappings alive: renewed before their lease ends until the process is asked to stop,
-// then deleted.
+// Keeping mappings open from the command line (keep FILE, add --keep): the engine's keeper,
+// stepped until a stop, waiting in between on the monotonic clock, the router's announcements
+// and the signals, and telling systemd how it goes when it runs as a service.
 #pragma once
 
 #include "Engine.h"
-#include "output.h"
+#include "keeper.h"
+#include "service.h"
 
-#include <chrono>
 #include <functional>
 #include <optional>
 #include <vector>
 
 namespace quaymap_cli {
 
-using Clock = std::chrono::steady_clock;
+using Clock = quaymap::KeeperClock;
 
-// The keep's clock and its stop; tests give their own. Renewals are timed on a monotonic clock,
-// so a change of the wall clock moves none.
+// What ended a wait.
+enum class Wake { due, sign, reload, stop };
+
+// The keep's clock, chance, waits and stop; tests give their own.
 struct KeepTime {
-    std::function<Clock::time_point()> now;
-    // Waits for a stop until the moment (or for as long as it takes); true when one came.
-    std::function<bool(std::optional<Clock::time_point>)> wait_for_stop;
+    quaymap::KeeperTime keeper;
+    // Waits until the moment (none: for as long as it takes), for the router's announcements on
+    // `fd` (-1: none), or for a signal.
+    std::function<Wake(std::optional<Clock::time_point> until, int fd)> wait;
     // Whether a stop has come; it is not taken.
     std::function<bool()> stop_pending;
 };
-// Over SIGINT, SIGTERM and SIGHUP, which hold_stop_signals() must have held.
-KeepTime signal_time();
+// Over the process's clock and chance, and SIGINT, SIGTERM and SIGHUP, which hold_stop_signals()
+// must have held. SIGHUP is a stop too unless `hangup_reloads`.
+KeepTime signal_time(bool hangup_reloads = false);
 
 // From now on the stop signals wait for the keep in this thread, and in the threads it starts,
 // instead of ending the process with mappings left on the router.
 void hold_stop_signals();
 
-// Returns once a stop has come and the mappings have been deleted; the exit status is that of the
-// deletes. Once a stop is pending no renewal starts.
-int keep_mappings(quaymap::Engine& engine, std::vector<Step>& steps, const KeepTime& time);
-// Deletes the mappings that the steps added; the exit status of the deletes.
-int take_back(quaymap::Engine& engine, const std::vector<Step>& steps);
+// The keeper's options on the command line: each mapping checked every minute; with
+// `search_again`, a router that went silent is searched for again.
+quaymap::Keeper::Options keep_options(const KeepTime& time, bool search_again);
+
+// Steps the keeper and waits, until a stop; then deletes what it owns. On SIGHUP `reload` gives
+// the mappings to keep from then on (nothing: those held stay). Exit status 0.
+int keep_mappings(quaymap::Keeper& keeper, quaymap::Engine& engine, const KeepTime& time,
+                  const std::function<std::optional<std::vector<quaymap::Kept>>()>& reload = {});
+
+// quaymap-cli keep FILE, on the router of `router` (none found: searched for again).
+int keep_file(quaymap::Engine& engine, const quaymap::SearchOutcome& router,
+              const std::string& file, const KeepTime& time);
 
 } // namespace quaymap_cli

@@ -19,6 +19,10 @@ const char* const kUsage =
     "  add NAME PORT[:INTERNAL_PORT] tcp|udp|both [ADDRESS] [--lease SECONDS] [--keep]\n"
     "                               forward PORT to ADDRESS (default: this computer)\n"
     "  delete PORT tcp|udp|both     remove the mapping of PORT\n"
+    "  keep [--check] FILE          keep the mappings of FILE open (one a line, as the\n"
+    "                               arguments of add); SIGHUP reads it again; SIGTERM or\n"
+    "                               SIGINT deletes them and ends; --check only reads FILE\n"
+    "  forget PORT tcp|udp|both     drop PORT from QuayMap's record, leaving the router\n"
     "\n"
     "Options:\n"
     "  --json          one JSON document on standard output\n"
@@ -68,6 +72,8 @@ bool parse_options(const std::vector<std::string>& arguments, Options& options,
             options.verbose = true;
         } else if (a == "--keep") {
             options.keep = true;
+        } else if (a == "--check") {
+            options.check = true;
         } else if (a == "--help" || a == "-h") {
             options.command = Command::help;
             return true;
@@ -140,19 +146,34 @@ bool parse_options(const std::vector<std::string>& arguments, Options& options,
                                       options.protocols[0], options.address, options.lease});
         if (!error.empty())
             return false;
-    } else if (command == "delete") {
-        options.command = Command::remove;
+    } else if (command == "delete" || command == "forget") {
+        options.command = command == "delete" ? Command::remove : Command::forget;
         if (count != 2 || !quaymap::port_of(words[1], options.external_port) ||
             !protocols_of(words[2], options.protocols)) {
-            error = "delete takes PORT tcp|udp|both";
+            error = command + " takes PORT tcp|udp|both";
             return false;
         }
+    } else if (command == "keep") {
+        options.command = Command::keep;
+        if (count != 1) {
+            error = "keep takes FILE";
+            return false;
+        }
+        options.keep_file = words[1];
     } else {
         error = "unknown command: " + command;
         return false;
     }
     if ((options.keep || options.lease >= 0) && options.command != Command::add) {
         error = "--keep and --lease go with add";
+        return false;
+    }
+    if (options.check && options.command != Command::keep) {
+        error = "--check goes with keep";
+        return false;
+    }
+    if (options.json && (options.command == Command::keep || options.command == Command::forget)) {
+        error = "--json goes with status, list, add and delete";
         return false;
     }
     return true;

@@ -7,16 +7,18 @@
 
 namespace quaymap_cli {
 
-enum class Command { none, help, version, status, list, add, remove };
+enum class Command { none, help, version, status, list, add, remove, keep, forget };
 
 struct Options {
     Command command = Command::none;
     bool json = false;
     bool verbose = false;
     bool keep = false;
+    bool check = false;         // keep --check: only read the keep file
+    std::string keep_file;      // keep FILE
     std::string router_url;     // --router URL: a known description URL, no discovery
     std::string router_address; // --router ADDRESS: the router found at that address
-    // add and delete
+    // add, delete and forget
     std::string name;
     uint16_t external_port = 0;
     uint16_t internal_port = 0;         // 0: the external port

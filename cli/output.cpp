@@ -5,6 +5,7 @@
 #include "rules.h"
 #include "terminal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -126,25 +127,35 @@ std::string status_json(const SearchOutcome& router) {
            (quaymap::is_public_address(router.public_address) ? "true" : "false") + "}\n";
 }
 
-std::string list_text(const std::vector<quaymap::Mapping>& rows) {
-    std::string text =
-        pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) + pad("LEASE", 11) + "NAME\n";
-    for (const quaymap::Mapping& row : rows)
+std::string list_text(const std::vector<quaymap::Mapping>& rows,
+                      const std::vector<std::string>& marks) {
+    const bool marked = std::any_of(marks.begin(), marks.end(),
+                                    [](const std::string& mark) { return !mark.empty(); });
+    std::string text = pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) +
+                       pad("LEASE", 11) + (marked ? pad("QUAYMAP", 11) : "") + "NAME\n";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const quaymap::Mapping& row = rows[i];
         text += pad(terminal_text(quaymap::ports_text(row)), 14) +
                 pad(terminal_text(row.protocol), 10) +
                 pad(terminal_text(row.internal_client + ":" + row.internal_port), 23) +
-                pad(quaymap::lease_text(row.lease_duration), 11) + terminal_text(row.description) +
-                "\n";
+                pad(quaymap::lease_text(row.lease_duration), 11) +
+                (marked ? pad(i < marks.size() ? marks[i] : "", 11) : "") +
+                terminal_text(row.description) + "\n";
+    }
     return text;
 }
 
 std::string list_json(const SearchOutcome& router, const std::vector<quaymap::Mapping>& rows,
-                      const CommandResult& result) {
+                      const CommandResult& result, const std::vector<std::string>& marks) {
     std::string text =
         "{\"command\":\"list\",\"ok\":" + std::string(result.ok() ? "true" : "false") +
         ",\"router\":" + router_json(router) + ",\"mappings\":[";
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        text += (i ? "," : "") + mapping_json(rows[i]);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::string row = mapping_json(rows[i]);
+        const std::string mark = i < marks.size() ? marks[i] : "";
+        row.insert(row.size() - 1, ",\"quaymap\":" + (mark.empty() ? "null" : json_string(mark)));
+        text += (i ? "," : "") + row;
+    }
     text += "],\"complete\":" + std::string(result.complete() ? "true" : "false") + ",\"unread\":[";
     for (std::size_t i = 0; i < result.unread.size(); ++i)
         text += (i ? "," : "") + unread_json(result.unread[i]);

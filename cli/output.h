@@ -21,10 +21,14 @@ std::string json_string(const std::string& text);
 std::string status_text(const quaymap::SearchOutcome& router);
 std::string status_json(const quaymap::SearchOutcome& router);
 
-std::string list_text(const std::vector<quaymap::Mapping>& rows);
+// `marks`: what QuayMap's record says of each row ("kept", "made here", empty), which the text
+// shows in a column of its own when it says anything.
+std::string list_text(const std::vector<quaymap::Mapping>& rows,
+                      const std::vector<std::string>& marks = {});
 std::string list_json(const quaymap::SearchOutcome& router,
                       const std::vector<quaymap::Mapping>& rows,
-                      const quaymap::CommandResult& result);
+                      const quaymap::CommandResult& result,
+                      const std::vector<std::string>& marks = {});
 
 // "8080/TCP": the port the router granted once it did (a NAT-PMP gateway may grant another).
 std::string step_port(const Step& step);

@@ -1,5 +1,6 @@
 #include "steps.h"
 
+#include "output.h"
 #include "terminal.h"
 
 namespace quaymap_cli {
@@ -16,6 +17,10 @@ const char* command_name(Command command) {
         return "add";
     case Command::remove:
         return "delete";
+    case Command::keep:
+        return "keep";
+    case Command::forget:
+        return "forget";
     default:
         return "";
     }
@@ -30,6 +35,7 @@ int run_steps(quaymap::Engine& engine, const Options& options, const quaymap::Se
     if (keep)
         hold_stop_signals();
     std::vector<Step> steps;
+    std::vector<quaymap::Kept> kept;
     int status = 0;
     for (const std::string& protocol : options.protocols) {
         if (keep && time.stop_pending())
@@ -38,14 +44,16 @@ int run_steps(quaymap::Engine& engine, const Options& options, const quaymap::Se
         step.protocol = protocol;
         step.external_port = options.external_port;
         if (adding) {
-            quaymap::AddRequest request;
-            request.name = options.name;
-            request.external_port = options.external_port;
-            request.internal_port = options.internal_port;
-            request.protocol = protocol;
-            request.internal_client = options.address;
-            request.lease = options.lease;
-            step.result = engine.add(request);
+            quaymap::Kept mapping;
+            mapping.request = {options.name, options.external_port, options.internal_port,
+                               protocol,     options.address,       options.lease};
+            mapping.request.keep = keep;
+            mapping.request.keep_file = keep ? "quaymap-cli add --keep" : "";
+            mapping.owned = true;
+            step.result = engine.add(mapping.request);
+            mapping.granted = step.result.row;
+            if (step.result.ok())
+                kept.push_back(mapping);
         } else {
             // A NAT-PMP mapping is named by this computer's port; a UPnP one by the router's.
             const std::string port = std::to_string(options.external_port);
@@ -67,11 +75,13 @@ int run_steps(quaymap::Engine& engine, const Options& options, const quaymap::Se
         return status;
     // Kept mappings come as a whole: the half of "both" that the router took goes again when it
     // refused the other. A stop that came meanwhile ends the keep at once.
+    quaymap::Keeper keeper(engine, time.keeper, keep_options(time, true), {complain, {}, {}});
+    keeper.hold(kept);
     if (status != 0) {
-        take_back(engine, steps);
+        keeper.release();
         return status;
     }
-    return keep_mappings(engine, steps, time);
+    return keep_mappings(keeper, engine, time);
 }
 
 } // namespace quaymap_cli

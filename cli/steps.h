@@ -1,5 +1,5 @@
 // add and delete: one step per protocol, each reported as the router answered it; with --keep the
-// mappings added stay until the process is asked to stop.
+// mappings added are kept (as quaymap-cli keep keeps them) until the process is asked to stop.
 #pragma once
 
 #include "Engine.h"

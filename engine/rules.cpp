@@ -84,6 +84,24 @@ long router_pause_s(long pause) {
     return pause <= 0 ? kFirstPause : std::min(pause * 2, kLongestPause);
 }
 
+std::string record_mark(const std::vector<RecordEntry>& recorded, const Mapping& row) {
+    uint16_t port = 0;
+    port_of(row.external_port, port);
+    for (const RecordEntry& e : recorded)
+        if (e.external_port == port && e.transport == protocol_name(row.protocol) &&
+            e.internal_client == row.internal_client)
+            return e.kept ? "kept" : "made here";
+    return std::string();
+}
+
+std::vector<std::string> record_marks(const std::vector<RecordEntry>& recorded,
+                                      const std::vector<Mapping>& rows) {
+    std::vector<std::string> marks;
+    for (const Mapping& row : rows)
+        marks.push_back(record_mark(recorded, row));
+    return marks;
+}
+
 int exit_status(Verdict verdict) {
     switch (verdict) {
     case Verdict::done:

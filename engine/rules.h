@@ -6,6 +6,7 @@
 #include "Engine.h"
 
 #include <string>
+#include <vector>
 
 namespace quaymap {
 
@@ -35,6 +36,12 @@ long renewal_retry_s(Verdict verdict);
 // The pause before asking again a router that did not answer, after `pause` seconds the last
 // time (0: the first): from 5 s, doubling up to 5 min. It is never given up.
 long router_pause_s(long pause);
+
+// What the record says of a row the router listed: "kept" (kept open), "made here" (QuayMap made
+// it), or empty. Where the router now sends the port elsewhere, the row is not the one made here.
+std::string record_mark(const std::vector<RecordEntry>& recorded, const Mapping& row);
+std::vector<std::string> record_marks(const std::vector<RecordEntry>& recorded,
+                                      const std::vector<Mapping>& rows);
 
 // The command line's exit statuses.
 enum ExitStatus {

@@ -5,10 +5,17 @@
 #include "steps.h"
 #include "terminal.h"
 
+#include "keep_file.h"
+
 #include <csignal>
+#include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace quaymap_cli;
 
@@ -41,14 +48,36 @@ TEST(CommandLine, ReadsEachCommandWithOptionsAnywhere) {
     EXPECT_EQ(parse("status --help").command, Command::help);
     EXPECT_EQ(parse("status --router 192.168.1.2").router_address, "192.168.1.2");
     EXPECT_EQ(parse("status --router fe80::1").router_address, "fe80::1");
+    const Options keep = parse("keep --check /etc/quaymap/keep.conf");
+    EXPECT_TRUE(keep.command == Command::keep && keep.check &&
+                keep.keep_file == "/etc/quaymap/keep.conf");
+    EXPECT_EQ(parse("forget 8080 udp").protocols, std::vector<std::string>{"UDP"});
 }
 
 TEST(CommandLine, RefusesWhatCannotBeRightBeforeAnythingIsSent) {
-    for (const char* line :
-         {"", "open", "status extra", "add web 8080", "add  8080 tcp", "add web 0 tcp",
-          "add web 65536 tcp", "add web 80x tcp", "add web 8080: tcp", "add web 8080 sctp",
-          "add web 8080 tcp 192.168.1", "add web 8080 tcp --lease -5", "delete 8080", "list --keep",
-          "list --router", "list --router router.local", "list --colour"}) {
+    for (const char* line : {"",
+                             "open",
+                             "status extra",
+                             "add web 8080",
+                             "add  8080 tcp",
+                             "add web 0 tcp",
+                             "add web 65536 tcp",
+                             "add web 80x tcp",
+                             "add web 8080: tcp",
+                             "add web 8080 sctp",
+                             "add web 8080 tcp 192.168.1",
+                             "add web 8080 tcp --lease -5",
+                             "delete 8080",
+                             "list --keep",
+                             "list --router",
+                             "list --router router.local",
+                             "list --colour",
+                             "keep",
+                             "keep a b",
+                             "--check list",
+                             "forget 8080",
+                             "--json keep f",
+                             "--json forget 1 tcp"}) {
         parse(line);
         EXPECT_FALSE(error.empty()) << line;
     }
@@ -83,6 +112,13 @@ TEST(Output, RouterTextNeverActsOnTheTerminalAndJsonIsAlwaysUtf8) {
     }
     const quaymap::Mapping row{"\x1b[2Jweb", "TCP", "8081", "10.0.0.2", "8080", "7200"};
     EXPECT_NE(list_text({row}).find(" \\x1b[2Jweb\n"), std::string::npos);
+    // What QuayMap's record says of a row, in a column only when it says anything.
+    EXPECT_EQ(list_text({row}, {""}).find("QUAYMAP"), std::string::npos);
+    EXPECT_NE(list_text({row, row}, {"", "made here"}).find("QUAYMAP    NAME\n"),
+              std::string::npos);
+    EXPECT_NE(list_text({row}, {"made here"}).find("2 h 0 min  made here  \\x1b[2Jweb"),
+              std::string::npos)
+        << list_text({row}, {"made here"});
     // A NAT-PMP gateway may grant another port than the one asked for.
     quaymap::CommandResult granted;
     granted.row = row;
@@ -98,10 +134,11 @@ TEST(Output, RouterTextNeverActsOnTheTerminalAndJsonIsAlwaysUtf8) {
 TEST(CommandLine, JsonRowsKeepTheRoutersOddValues) {
     const quaymap::SearchOutcome router{quaymap::RouterKind::igd2, "", "", "", "", "", {}};
     const std::string json =
-        list_json(router, {{"web", "TCP", "99999", "10.0.0.2", "", "abc"}}, {});
+        list_json(router, {{"web", "TCP", "99999", "10.0.0.2", "", "abc"}}, {}, {"kept"});
     for (const char* part :
          {"\"kind\":\"igd2\"", "\"external_port\":99999",
-          "\"internal_port\":null,\"lease_seconds\":\"abc\"", "\"complete\":true,\"unread\":[]"})
+          "\"internal_port\":null,\"lease_seconds\":\"abc\",\"quaymap\":\"kept\"",
+          "\"complete\":true,\"unread\":[]"})
         EXPECT_NE(json.find(part), std::string::npos) << part;
     quaymap::CommandResult partly;
     partly.unread = {{1, "", 0, "A"}, {-1, "UDP", 9, "B"}};
@@ -115,65 +152,148 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Grants each add for 600 s and each renewal for 120 s, unless `refused` names the call ("add
-// 27015/UDP"); records each call, then runs `during`.
+// Grants each add for 600 s, unless `refused` names the call ("add 27015/UDP"); records each
+// call ("add 27015/TCP"), then runs `during`. The record holds `recorded`.
 struct Script : quaymap::Engine {
-    using Hook = std::function<void(const std::string&)>;
-    explicit Script(
-        std::set<std::string> no, Hook hook = [](const std::string&) {})
-        : refused(std::move(no)), during(std::move(hook)) {}
-    std::string calls; // "add 27015/TCP, delete 27015/TCP"
+    std::string calls;
     std::set<std::string> refused;
-    Hook during;
+    std::function<void(const std::string&)> during = [](const std::string&) {};
+    std::vector<quaymap::RecordEntry> record;
 
     quaymap::CommandResult call(const std::string& what, quaymap::Mapping row) {
         const std::string name = what + " " + row.external_port + "/" + row.protocol;
         calls += (calls.empty() ? "" : ", ") + name, during(name);
         quaymap::CommandResult result;
         result.verdict = refused.count(name) ? quaymap::Verdict::refused : quaymap::Verdict::done;
-        return result.row = row, result;
+        return result.row = row, result.held = true, result;
     }
     quaymap::CommandResult add(const quaymap::AddRequest& r) override {
         const std::string port = std::to_string(r.external_port);
         return call("add", {r.name, r.protocol, port, "10.0.0.2", port, "600"});
     }
     quaymap::CommandResult renew(const quaymap::Mapping& row) override {
-        return call("renew", {row.description, row.protocol, row.external_port, "", "", "120"});
+        return call("renew", row);
     }
     quaymap::CommandResult remove(const quaymap::Mapping& row) override {
         return call("delete", row);
     }
+    quaymap::CommandResult check(const quaymap::Mapping& row) override {
+        return call("check", row);
+    }
+    std::vector<quaymap::RecordEntry> recorded() override { return record; }
     quaymap::SearchOutcome search(const quaymap::SearchOptions&) override { return {}; }
     quaymap::CommandResult list(const quaymap::RowSink&) override { return {}; }
     quaymap::CommandResult public_address() override { return {}; }
 };
 
+// A keep's time that jumps to each moment asked for and wakes as `wakes` says, one by one
+// (stop once they are used up), running `then` before each; -1: no jump.
+struct Wakes {
+    Clock::time_point now{};
+    std::vector<std::pair<Wake, std::function<void()>>> wakes;
+    KeepTime time() {
+        return {{[this] { return now; }, [] { return 0.5; }},
+                [this](std::optional<Clock::time_point> until, int) {
+                    if (wakes.empty())
+                        return Wake::stop;
+                    auto [wake, then] = wakes.front();
+                    wakes.erase(wakes.begin());
+                    if (wake == Wake::due && until)
+                        now = *until;
+                    if (then)
+                        then();
+                    return wake;
+                },
+                [] { return false; }};
+    }
+};
+
 } // namespace
 
-TEST(Keep, KeptMappingsComeAndGoAsAWholeRenewedAtHalfTheirLease) {
+TEST(KeepFile, EachLineIsAnAddAndAWrongOneIsNamedByItsLine) {
+    std::vector<quaymap::Kept> kept;
+    std::string error;
+    ASSERT_TRUE(
+        read_keep_text("# the server's ports\n\n\"Minecraft Server\" 25565 both # game\n"
+                       "SSH 2222:22 tcp 192.168.1.20 --lease 3600\n'R&D'\\ \"\\\"x\\\"\" 80 udp\n",
+                       "/k", kept, error))
+        << error;
+    std::string read;
+    for (const quaymap::Kept& k : kept)
+        read += k.request.name + "|" + quaymap::Keeper::key(k.request) + "|" +
+                std::to_string(k.request.internal_port) + k.request.internal_client + "|" +
+                std::to_string(k.request.lease) + k.request.keep_file + (k.owned ? "" : "?") + "; ";
+    EXPECT_EQ(read, "Minecraft Server|25565/TCP|0|-1/k; Minecraft Server|25565/UDP|0|-1/k; "
+                    "SSH|2222/TCP|22192.168.1.20|3600/k; R&D \"x\"|80/UDP|0|-1/k; ");
+    for (const auto& [text, why] : std::vector<std::pair<std::string, std::string>>{
+             {"a 1 tcp\n\"open 2 tcp\n", "/k:2: a quote is left open"},
+             {"x 0 tcp", "/k:1: not a port (1-65535): 0"},
+             {"x 1 tcp --json", "/k:1: only --lease may follow a mapping"},
+             {"x 1 tcp --keep", "/k:1: only --lease may follow a mapping"},
+             {"x 1 tcp\n# \ny 1 both", "/k:3: 1/TCP is kept by line 1 already"},
+             {"x 1", "/k:1: add takes NAME PORT[:INTERNAL_PORT] tcp|udp|both [ADDRESS]"}}) {
+        EXPECT_FALSE(read_keep_text(text, "/k", kept, error));
+        EXPECT_EQ(error, why);
+    }
+}
+
+TEST(Keep, AFileIsKeptAsItChangesAndWhatItAddedGoesAtTheEnd) {
+    char name[] = "/tmp/quaymap-keep-XXXXXX";
+    const int fd = ::mkstemp(name);
+    const std::string file = name;
+    const auto write = [&](const std::string& text) { std::ofstream(file) << text; };
+    write("web 8080 tcp\nssh 22 tcp\n");
+    // The record: a mapping kept from the window, kept too but never deleted, and one this file
+    // kept when the keep last ran, which it holds no more.
+    Script router;
+    router.record = {{"r", "igd2", 443, 443, "TCP", "10.0.0.2", "tls", 600, 0, true, "", "", ""},
+                     {"r", "igd2", 53, 53, "UDP", "10.0.0.2", "dns", 600, 0, true, file, "", ""}};
+    // A notify socket as systemd has it, and a watchdog that wants a word every 20 s.
+    const std::string socket = file + ".notify";
+    const int notified = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un at{AF_UNIX, {}};
+    std::strcpy(at.sun_path, socket.c_str());
+    ::bind(notified, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    ::setenv("NOTIFY_SOCKET", socket.c_str(), 1);
+    ::setenv("WATCHDOG_USEC", "40000000", 1);
+    Wakes w;
+    w.wakes = {
+        {Wake::reload, [&] { write("web 8080 tcp\n\"open\n"); }}, // a wrong file: kept as was
+        {Wake::reload, [&] { write("web 8080 tcp\ngame 27015 udp\n"); }},
+        {Wake::due, {}}, // the watchdog's moment comes before the first check's
+        {Wake::stop, {}}};
+    quaymap::SearchOutcome found;
+    found.kind = quaymap::RouterKind::igd2;
+    EXPECT_EQ(keep_file(router, found, file, w.time()), 0);
+    EXPECT_EQ(router.calls, "delete 53/UDP, add 8080/TCP, add 22/TCP, add 443/TCP, "
+                            "delete 22/TCP, add 27015/UDP, delete 8080/TCP, delete 27015/UDP");
+    EXPECT_EQ(w.now, Clock::time_point{} + 20s);
+    std::string said;
+    char datagram[256];
+    for (ssize_t n; (n = ::recv(notified, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;)
+        said += std::string(datagram, n) + "|";
+    EXPECT_EQ(said, "READY=1\nSTATUS=3 mappings held, next renewal in 5 min|WATCHDOG=1|"
+                    "STOPPING=1\nSTATUS=deleting the mappings kept|");
+    ::unsetenv("NOTIFY_SOCKET"), ::unsetenv("WATCHDOG_USEC");
+    ::close(notified), ::close(fd), ::unlink(name), ::unlink(socket.c_str());
+}
+
+TEST(Keep, AddKeepKeepsTheMappingsAddedAsAWhole) {
     const Options both = parse("add game 27015 both --keep");
     // The router refuses UDP: the TCP half goes again, and the refusal is the exit status.
-    Script refused({"add 27015/UDP"});
-    EXPECT_EQ(run_steps(refused, both, {}), quaymap::kExitRefused);
+    Script refused;
+    refused.refused = {"add 27015/UDP"};
+    Wakes w;
+    EXPECT_EQ(run_steps(refused, both, {}, w.time()), quaymap::kExitRefused);
     EXPECT_EQ(refused.calls, "add 27015/TCP, add 27015/UDP, delete 27015/TCP");
     // A SIGTERM while the router adds TCP: UDP is never asked for, and TCP goes again.
-    Script stopped(
-        {}, [](const std::string& call) { (void)(call == "add 27015/TCP" && raise(SIGTERM)); });
+    Script stopped;
+    stopped.during = [](const std::string& call) {
+        (void)(call == "add 27015/TCP" && raise(SIGTERM));
+    };
     EXPECT_EQ(run_steps(stopped, both, {}), 0);
-    EXPECT_EQ(stopped.calls, "add 27015/TCP, delete 27015/TCP"); // SIGTERM taken, none pending
-    // On the keep's clock: at half of 600 s, a minute after a refusal, none once a stop is due.
-    Clock::time_point now{};
-    bool stop = false;
-    Script kept({"renew 27015/UDP"});
-    kept.during = [&](const std::string& call) {
-        kept.calls += " at " + std::to_string((now - Clock::time_point{}) / 1s);
-        stop = stop || (call == "renew 27015/TCP" && now > Clock::time_point{300s});
-    };
-    const auto wait = [&](std::optional<Clock::time_point> until) {
-        return now = stop || !until ? now : *until, stop;
-    };
-    EXPECT_EQ(run_steps(kept, both, {}, {[&] { return now; }, wait, [&] { return stop; }}), 0);
-    EXPECT_EQ(kept.calls, "add 27015/TCP at 0, add 27015/UDP at 0, renew 27015/TCP at 300, "
-                          "renew 27015/UDP at 300, renew 27015/TCP at 360, "
-                          "delete 27015/TCP at 360, delete 27015/UDP at 360");
+    EXPECT_EQ(stopped.calls, "add 27015/TCP, delete 27015/TCP");
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGTERM), 0); // the stop was taken
 }

@@ -7,7 +7,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -24,17 +23,6 @@ struct Folder {
         path = ::mkdtemp(name);
     }
     ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string files(const std::string& sub) const {
-        std::string names;
-        FILE* ls = ::popen(("ls -A '" + path + "/" + sub + "'").c_str(), "r");
-        for (int c; (c = std::fgetc(ls)) != EOF;)
-            names += c == '\n' ? ' ' : static_cast<char>(c);
-        ::pclose(ls);
-        return names;
-    }
-    void write(const std::string& name, const std::string& text) const {
-        std::ofstream(path + "/" + name) << text;
-    }
 };
 
 RecordEntry entry(uint16_t port, const std::string& name = "web") {
@@ -103,7 +91,7 @@ TEST(RecordFile, WrittenWholeInItsFolderAndADamagedOneKeptAside) {
     EXPECT_TRUE(record.entries().empty());
     add(record, 8080);
     // A writer killed before its rename left its temporary file: the next write takes it away.
-    folder.write("state/quaymap/mappings.tmp-dead01", "quaymap-record 1\n");
+    std::ofstream(folder.path + "/state/quaymap/mappings.tmp-dead01") << "quaymap-record 1\n";
     RecordEntry lapsing = entry(22), kept = entry(23);
     lapsing.lease_end = kept.lease_end = 1500, kept.kept = true;
     record.change([&](std::vector<RecordEntry>& e) { e.push_back(lapsing), e.push_back(kept); });
@@ -113,7 +101,7 @@ TEST(RecordFile, WrittenWholeInItsFolderAndADamagedOneKeptAside) {
     std::ifstream in(record.path());
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
               record_text({entry(8080), lapsing, kept}));
-    EXPECT_EQ(folder.files("state/quaymap"), "mappings mappings.lock ");
+    EXPECT_NE(std::system(("ls " + folder.path + "/state/quaymap/*tmp* 2>/dev/null").c_str()), 0);
     EXPECT_TRUE(told.empty());
 
     // A damaged file is moved aside, named in the notice, and QuayMap goes on with an empty one.
