@@ -31,10 +31,10 @@ bool NatPmpClient::take_epoch(uint32_t epoch) {
     bool restart = false;
     if (has_epoch_) {
         // Each clock may run a sixteenth fast or slow against the other, and a datagram takes up
-        // to a second or two on its way.
+        // to a second or two on its way; but the gateway's time never goes back.
         const double mine = std::chrono::duration<double>(now - epoch_at_).count();
         const double its = static_cast<double>(epoch) - static_cast<double>(epoch_);
-        restart = its + 2 < mine - mine / 16 || mine + 2 < its - its / 16;
+        restart = its < 0 || its + 2 < mine - mine / 16 || mine + 2 < its - its / 16;
         if (restart)
             restart_ = "its epoch went from " + std::to_string(epoch_) + " to " +
                        std::to_string(epoch) + " in " + std::to_string(static_cast<long>(mine)) +
