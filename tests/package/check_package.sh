@@ -17,6 +17,9 @@ ls "$metainfo" "$share/icons/hicolor/scalable/apps/quaymap.svg" >/dev/null || fa
 lintian --tag-display-limit 0 --display-info "$deb" >"$scratch/lintian" 2>&1 || true
 ! grep -E '^[EW]: |hardening-' "$scratch/lintian" >&2 || fail "lintian: the tags above"
 appstreamcli validate-tree --no-net "$scratch/root" >&2 || fail "appstreamcli: the problems above"
+ls "$share/doc/quaymap/examples/keep.conf" >/dev/null || fail "no example keep file"
+grep -qx 'ExecStart=/usr/bin/quaymap-cli keep /etc/quaymap/keep.conf' \
+    "$scratch/root/usr/lib/systemd/system/quaymap-keep.service" || fail "the keep service's ExecStart"
 
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(zcat "$share/doc/quaymap/changelog.Debian.gz" | dpkg-parsechangelog -l - -S Version)" = "$version" ] ||
