@@ -45,44 +45,61 @@ void Background::open() {
     waiting_.clear();
 }
 
-unsigned Background::command(Job job) {
-    return queue(commands_, std::move(job));
+unsigned Background::command(Job job, bool shown) {
+    return queue(commands_, std::move(job), shown);
 }
 
 unsigned Background::listing(Job job) {
-    return queue(listings_, std::move(job));
+    return queue(listings_, std::move(job), true);
 }
 
-unsigned Background::queue(Lane& lane, Job job) {
-    const unsigned ticket = ++tickets_;
-    lane.jobs.emplace_back(ticket, std::move(job));
-    if (!lane.running) {
-        if (busyChanged && !commands_.running && !listings_.running)
-            busyChanged(true);
-        next(lane);
+// A job shown that runs, or waits for its turn.
+bool Background::busy() const {
+    for (const Lane* lane : {&commands_, &listings_}) {
+        if (lane->running && lane->shown)
+            return true;
+        for (const Queued& queued : lane->jobs)
+            if (queued.shown)
+                return true;
     }
+    return false;
+}
+
+void Background::tell(bool was_busy) {
+    if (busyChanged && busy() != was_busy)
+        busyChanged(!was_busy);
+}
+
+unsigned Background::queue(Lane& lane, Job job, bool shown) {
+    const unsigned ticket = ++tickets_;
+    const bool was_busy = busy();
+    lane.jobs.push_back({ticket, std::move(job), shown});
+    if (!lane.running)
+        next(lane);
+    tell(was_busy);
     return ticket;
 }
 
 bool Background::cancel(unsigned ticket) {
     for (Lane* lane : {&commands_, &listings_})
         for (auto it = lane->jobs.begin(); it != lane->jobs.end(); ++it)
-            if (it->first == ticket) {
+            if (it->ticket == ticket) {
+                const bool was_busy = busy();
                 lane->jobs.erase(it);
+                tell(was_busy);
                 return true;
             }
     return false;
 }
 
 void Background::next(Lane& lane) {
-    if (lane.jobs.empty()) {
-        lane.running = false;
-        if (busyChanged && !commands_.running && !listings_.running)
-            busyChanged(false);
+    const bool was_busy = busy();
+    lane.running = !lane.jobs.empty();
+    lane.shown = lane.running && lane.jobs.front().shown;
+    tell(was_busy);
+    if (!lane.running)
         return;
-    }
-    lane.running = true;
-    Job job = std::move(lane.jobs.front().second);
+    Job job = std::move(lane.jobs.front().job);
     lane.jobs.pop_front();
     start([this, &lane, job = std::move(job)] {
         Effect effect = job();

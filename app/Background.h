@@ -35,13 +35,15 @@ class Background {
     void open();
     // Main thread. Commands run one at a time, so their effects come in the order they were
     // given; each effect is applied before the next command starts. Returns the job's ticket.
-    unsigned command(Job job);
+    // A job that the user did not ask for (`shown` false: the keeper's) does not make the lanes
+    // busy.
+    unsigned command(Job job, bool shown = true);
     // Main thread: listings have a lane of their own, in the same way, so that a command never
     // waits behind a whole table.
     unsigned listing(Job job);
     // Main thread: a job that has not started yet never will. False once it has.
     bool cancel(unsigned ticket);
-    // Main thread: told when the lanes start and stop being busy.
+    // Main thread: told when the lanes start and stop being busy with jobs shown.
     std::function<void(bool)> busyChanged;
 
     // The object whose thread applies the effects.
@@ -58,12 +60,20 @@ class Background {
     void stop();
 
   private:
-    struct Lane {
-        std::deque<std::pair<unsigned, Job>> jobs;
-        bool running = false;
+    struct Queued {
+        unsigned ticket;
+        Job job;
+        bool shown;
     };
-    unsigned queue(Lane& lane, Job job);
+    struct Lane {
+        std::deque<Queued> jobs;
+        bool running = false;
+        bool shown = false; // the job running is one the user asked for
+    };
+    unsigned queue(Lane& lane, Job job, bool shown);
     void next(Lane& lane);
+    bool busy() const;
+    void tell(bool was_busy);
 
     QObject* main_;
     // Guards stopped_, and whatever the workers' waits read (through guarded()); a post takes it

@@ -10,7 +10,8 @@ namespace {
 QString columnTitle(const QString& identifier) {
     static const std::pair<const char*, const char*> titles[] = {
         {"Name", "Name"},         {"Listen_port", "Port"}, {"Ports", "Port"},
-        {"Protocol", "Protocol"}, {"IP", "Forward to"},    {"Lease", "Lease"}};
+        {"Protocol", "Protocol"}, {"IP", "Forward to"},    {"Lease", "Lease"},
+        {"Record", "QuayMap"}};
     for (const auto& [id, title] : titles)
         if (identifier == QLatin1String(id))
             return PortTableModel::tr(title);
@@ -21,7 +22,7 @@ QString columnTitle(const QString& identifier) {
 
 PortTableModel::PortTableModel(Rows& rows, QObject* parent)
     : QAbstractTableModel(parent),
-      rows(rows), identifiers{"Name", "Ports", "Protocol", "IP", "Lease"} {}
+      rows(rows), identifiers{"Name", "Ports", "Protocol", "IP", "Lease", "Record"} {}
 
 void PortTableModel::setColumnIdentifiers(const QStringList& list) {
     beginResetModel();
@@ -54,6 +55,7 @@ std::shared_ptr<Port_Entry> PortTableModel::merge(const quaymap::Mapping& record
     const int last = static_cast<int>(rows.size());
     beginInsertRows({}, last, last);
     rows.push_back(std::make_shared<Port_Entry>(record));
+    rows.back()->setRecordMark(marks.value(key));
     endInsertRows();
     return rows.back();
 }
@@ -91,10 +93,12 @@ QSet<QString> PortTableModel::mergeAll(const std::vector<quaymap::Mapping>& reco
         if (changed.value(key) > mark)
             continue;
         const int row = rowOfKey(key);
-        if (row >= 0)
+        if (row >= 0) {
             apply(row, record);
-        else
-            fresh.push_back(std::make_shared<Port_Entry>(record));
+            continue;
+        }
+        fresh.push_back(std::make_shared<Port_Entry>(record));
+        fresh.back()->setRecordMark(marks.value(key));
     }
     if (fresh.empty())
         return keys;
@@ -114,6 +118,17 @@ PortTableModel::Rows PortTableModel::keepOnly(const QSet<QString>& keys) {
         drop(row);
     }
     return dropped;
+}
+
+void PortTableModel::setMarks(const QHash<QString, QString>& fresh) {
+    for (auto it = fresh.begin(); it != fresh.end(); ++it) {
+        marks.insert(it.key(), it.value());
+        const int row = rowOfKey(it.key());
+        if (row < 0)
+            continue;
+        rows[static_cast<std::size_t>(row)]->setRecordMark(it.value());
+        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    }
 }
 
 void PortTableModel::apply(int row, const quaymap::Mapping& record) {

@@ -49,6 +49,9 @@ class PortTableModel : public QAbstractTableModel {
     QSet<QString> mergeAll(const std::vector<quaymap::Mapping>& records, unsigned mark);
     // Drops the rows whose keys are not among these; returns them.
     Rows keepOnly(const QSet<QString>& keys);
+    // What QuayMap's record says of mappings, by key: the rows of those keys show it, now and
+    // whenever a listing brings them back.
+    void setMarks(const QHash<QString, QString>& marks);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -65,6 +68,7 @@ class PortTableModel : public QAbstractTableModel {
     QStringList identifiers;
     QHash<QString, unsigned> changed; // by key: the latest command that changed it
     unsigned clock = 0;
+    QHash<QString, QString> marks; // by key
 };
 
 // Sorts numbers as numbers and texts with their digits read as numbers, so that port 443 comes

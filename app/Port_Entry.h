@@ -23,6 +23,8 @@ class Port_Entry : public QObject {
     // The lease in seconds for sorting, permanent last; the table sorts a column by the
     // property "<identifier>_sort" where a row has one.
     Q_PROPERTY(qlonglong Lease_sort READ leaseSortKey)
+    // What QuayMap's record says of the mapping: "kept", "made here", or nothing.
+    Q_PROPERTY(QString Record READ getRecord)
 
   public:
     explicit Port_Entry(QObject* parent = nullptr);
@@ -39,6 +41,8 @@ class Port_Entry : public QObject {
     QString getPorts() const;
     QString getLease() const;
     qlonglong leaseSortKey() const;
+    QString getRecord() const { return mark; }
+    void setRecordMark(const QString& value) { mark = value; }
 
     quaymap::Mapping record() const;
     void setRecord(const quaymap::Mapping& value);
@@ -51,4 +55,5 @@ class Port_Entry : public QObject {
     void write(std::string quaymap::Mapping::*field, const QString& value);
 
     quaymap::Mapping row;
+    QString mark;
 };

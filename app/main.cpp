@@ -2,6 +2,7 @@
 #include "Interface.h"
 #include "cwdAppDelegate.h"
 #include "myApp.h"
+#include "record.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -62,6 +63,7 @@ int main(int argc, char* argv[]) {
     quaymap::EngineSettings settings;
     settings.log_folder = logFolder();
     settings.console = stdout; // the router's answers, for whoever started QuayMap from a shell
+    settings.record_folder = quaymap::default_record_folder();
     const std::unique_ptr<quaymap::Engine> engine = quaymap::make_engine(settings);
     // The search runs while the toolkit starts, which takes about as long as a router to answer.
     auto controller = std::make_unique<myApp>(*engine);

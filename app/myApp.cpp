@@ -1,7 +1,7 @@
 #include "myApp.h"
 
 #include "DSClickableURLTextField.h"
-#include "Renewals.h"
+#include "Keeping.h"
 #include "WindowTools.h"
 #include "cwdAppDelegate.h"
 #include "explain.h"
@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
@@ -55,7 +56,14 @@ myApp::myApp(quaymap::Engine& engine, QObject* parent)
     model_ = new PortTableModel(entries, this);
     sorted_ = new PortSortModel(this);
     sorted_->setSourceModel(model_);
-    renewals_ = new Renewals(engine, background_, *model_, this);
+    keeping_ =
+        new Keeping(engine, background_,
+                    {[this](const quaymap::Mapping& row, const QString& mark) {
+                         model_->merge(row);
+                         model_->setMarks({{Port_Entry::keyOf(row), mark}});
+                     },
+                     [this](const QHash<QString, QString>& marks) { model_->setMarks(marks); }},
+                    this);
     background_.busyChanged = [this](bool busy) {
         if (busy)
             startSpinning(adding_progress);
@@ -100,7 +108,7 @@ bool myApp::bindInterface(const QList<QWidget*>& windows) {
     BIND(close_err_window), BIND(show_help_url_windows_button), BIND(help_url_windows);
     BIND(help_url1), BIND(help_url2), BIND(help_url3), BIND(help_url_ok_button);
     BIND(add_windows), BIND(add_windows_ok_button), BIND(add_windows_cancel_button);
-    BIND(name), BIND(port), BIND(internal_ip), BIND(protocol), BIND(add_notice1);
+    BIND(name), BIND(port), BIND(internal_ip), BIND(protocol), BIND(add_notice1), BIND(keep_open);
     BIND(delete_button), BIND(table), BIND(refresh_button), BIND(search_state);
     BIND(public_address), BIND(copy_address_button), BIND(nat_warning), BIND(command_message);
     BIND(add_error), BIND(add_progress), BIND(err_quit_button);
@@ -225,12 +233,13 @@ void myApp::showRouter(const quaymap::SearchOutcome& outcome) {
     lan_address_ = text(outcome.lan_address);
     setCommandsEnabled(true);
     showPublicAddress(outcome.public_address, {});
+    keeping_->start(outcome.kind == quaymap::RouterKind::natpmp);
 }
 
 void myApp::chooseRouter(int index) {
-    // The rows and the renewals belong to the router they came from.
-    for (const auto& gone : model_->keepOnly({}))
-        renewals_->cancel(gone);
+    // The rows and what is kept belong to the router they came from.
+    model_->keepOnly({});
+    keeping_->stop();
     showMessage({});
     setCommandsEnabled(false);
     background_.command([this, index] {
@@ -278,8 +287,7 @@ void myApp::listed(const CommandResult& result, const QSet<QString>* seen) {
         return showMessage(quaymap::unread_text(result.unread));
     // NAT-PMP lists nothing: the table keeps the mappings QuayMap made.
     if (seen && !apple_router)
-        for (const auto& gone : model_->keepOnly(*seen))
-            renewals_->cancel(gone);
+        model_->keepOnly(*seen);
 }
 
 void myApp::syncRouter(QObject*) {
@@ -343,6 +351,7 @@ void myApp::add_port_entry(QObject*) {
     internal_ip->setReadOnly(apple_router);
     add_notice1->setVisible(apple_router);
     add_error->clear();
+    keep_open->setChecked(false);
     add_progress->setVisible(false);
     add_windows_ok_button->setEnabled(true);
     showInFront(add_windows);
@@ -360,6 +369,7 @@ void myApp::add_port_entry_ok(QObject*) {
     if (!apple_router)
         request.internal_client = internal_ip->text().toStdString();
     quaymap::port_of(port->text().toStdString(), request.external_port);
+    request.keep = keep_open->isChecked();
     // The engine's own rules, said at once rather than after a round trip to the engine.
     const std::string problem = quaymap::add_problem(request);
     add_error->setText(text(problem));
@@ -370,18 +380,20 @@ void myApp::add_port_entry_ok(QObject*) {
     showMessage({});
     background_.command([this, session = dialog_session_, request] {
         const CommandResult result = engine_.add(request);
-        return [this, session, result] { applyAdd(session, result); };
+        return [this, session, request, result] { applyAdd(session, request, result); };
     });
 }
 
-void myApp::applyAdd(unsigned session, const CommandResult& result) {
+void myApp::applyAdd(unsigned session, const quaymap::AddRequest& request,
+                     const CommandResult& result) {
     const bool dialogWaits = session == dialog_session_ && add_windows->isVisible();
     if (session == dialog_session_) {
         add_progress->setVisible(false);
         add_windows_ok_button->setEnabled(true);
     }
     if (result.ok()) {
-        renewals_->schedule(model_->merge(result.row));
+        model_->merge(result.row);
+        keeping_->added(request, result.row);
         if (dialogWaits)
             add_port_entry_cancel(add_windows_ok_button);
     } else if (dialogWaits) {
@@ -426,11 +438,13 @@ void myApp::delete_port_entry(QObject*) {
     showMessage({});
     background_.command([this, entry, record] {
         const CommandResult result = engine_.remove(record);
+        // In the lane, so that no renewal queued behind the delete puts the mapping back.
+        if (result.ok())
+            keeping_->deleted(record);
         return [this, entry, result] {
             // The row goes only when the router confirmed; otherwise it stays, with the reason.
             if (!result.ok())
                 return showMessage(result.message);
-            renewals_->cancel(entry);
             if (const std::shared_ptr<Port_Entry> shown = entry.lock())
                 model_->remove(model_->rowOf(shown.get()));
         };

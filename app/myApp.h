@@ -3,9 +3,9 @@
 //
 // Threads: the main thread runs every command of the user, every change of a window and the
 // table, and owns the rows. The search runs on a thread of its own (RouterSearch), commands
-// (add, delete, renewals, a router chosen) one at a time in the command lane, listings in a lane
-// of their own (Background). Workers hand back mappings and results, never rows; their effects
-// reach the main thread in the order they were posted.
+// (add, delete, the keeper's steps, a router chosen) one at a time in the command lane, listings
+// in a lane of their own (Background). Workers hand back mappings and results, never rows; their
+// effects reach the main thread in the order they were posted.
 #pragma once
 
 #include "Background.h"
@@ -32,7 +32,8 @@ class QProgressBar;
 class QPushButton;
 class QTableView;
 class QWidget;
-class Renewals;
+class QCheckBox;
+class Keeping;
 
 class myApp : public QObject {
     Q_OBJECT
@@ -63,6 +64,8 @@ class myApp : public QObject {
     // Whether the search or a command still runs on a thread of its own.
     bool backgroundWorkRunning() const { return background_.running(); }
     PortTableModel* tableModel() const { return model_; }
+    // What keeps the mappings QuayMap made; tests set its clock and chance.
+    Keeping* keeping() const { return keeping_; }
     bool applicationShouldTerminateAfterLastWindowClosed(QApplication*) const { return true; }
 
     QMainWindow* main_windows = nullptr;
@@ -91,6 +94,8 @@ class myApp : public QObject {
     QLineEdit* port = nullptr;
     QLineEdit* internal_ip = nullptr;
     QComboBox* protocol = nullptr;
+    // "Keep open": renewed and put back whenever QuayMap or a keeper runs.
+    QCheckBox* keep_open = nullptr;
     QLabel* add_notice1 = nullptr;
     QPushButton* delete_button = nullptr;
     QTableView* table = nullptr;
@@ -141,7 +146,8 @@ class myApp : public QObject {
     // Rows come into the table as they are read; a refresh (`seen` given) also drops the rows
     // that the router no longer lists.
     void listed(const quaymap::CommandResult& result, const QSet<QString>* seen);
-    void applyAdd(unsigned session, const quaymap::CommandResult& result);
+    void applyAdd(unsigned session, const quaymap::AddRequest& request,
+                  const quaymap::CommandResult& result);
     void showPublicAddress(const std::string& address, const std::string& failure);
     void showMessage(const std::string& text);
 
@@ -149,7 +155,7 @@ class myApp : public QObject {
     Hooks hooks_;
     PortTableModel* model_ = nullptr;
     PortSortModel* sorted_ = nullptr;
-    Renewals* renewals_ = nullptr;
+    Keeping* keeping_ = nullptr;
     QString lan_address_;
     QString address_shown_;
     // Each opening of the add dialog; an add's answer goes to the dialog only while it is the

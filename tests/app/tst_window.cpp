@@ -2,6 +2,7 @@
 // the router has not answered. What the engine says is its own: the window shows it as given.
 // Waits are for conditions, never for time.
 #include "Interface.h"
+#include "Keeping.h"
 #include "explain.h"
 #include "myApp.h"
 #include "router_text.h"
@@ -25,10 +26,20 @@ CommandResult answer(Verdict verdict, const QString& message = {}, quaymap::Mapp
     result.verdict = verdict, result.message = message.toStdString(), result.row = row;
     return result;
 }
-// A row as the table must show it: Name, Ports, Protocol, IP, Lease.
-QStringList cells(const quaymap::Mapping& r) {
-    return {one_line(r.description).c_str(), ports_text(r).c_str(), r.protocol.c_str(),
-            r.internal_client.c_str(), lease_text(r.lease_duration).c_str()};
+// A row as the table must show it: Name, Ports, Protocol, IP, Lease, what the record says.
+QStringList cells(const quaymap::Mapping& r, const QString& mark = {}) {
+    return {one_line(r.description).c_str(),
+            ports_text(r).c_str(),
+            r.protocol.c_str(),
+            r.internal_client.c_str(),
+            lease_text(r.lease_duration).c_str(),
+            mark};
+}
+// An entry of the record, as made from the window.
+RecordEntry made(const char* name, uint16_t port, bool kept, int64_t lease = 7200) {
+    RecordEntry e{"r", "igd1", port, port, "TCP", "192.168.1.20", name, lease, 0, kept, "", "", ""};
+    e.lease_end = lease ? std::time(nullptr) + lease : 0;
+    return e;
 }
 bool spinning(const QProgressBar* bar) {
     return bar->isVisible() && bar->maximum() == 0;
@@ -62,6 +73,9 @@ struct Window : Engine {
     SearchOutcome outcome{RouterKind::igd1, "Harbour Router", "", "192.168.1.20", "", "", {}};
     std::vector<quaymap::Mapping> listing;
     std::map<std::string, CommandResult> results; // by call: "add", "list", ...
+    std::vector<RecordEntry> record;              // what the record holds for the router
+    std::string restart;                          // restarted() tells it once
+    KeeperClock::time_point now{};                // the keeper's clock, its chance 0
     Interface ui;
     myApp app{*this};
     int beeps = 0, terminations = 0;
@@ -72,6 +86,7 @@ struct Window : Engine {
         outcome.kind = kind;
         app.hooks() = {[this] { ++terminations; }, [this](int code) { exits << code; },
                        [this] { ++beeps; }};
+        app.keeping()->setTime({[this] { return now; }, [] { return 0.0; }});
     }
     ~Window() { locked(), allowed.clear(), changed.notify_all(); }
     bool start() {
@@ -82,7 +97,8 @@ struct Window : Engine {
     }
     // Started, with the router shown and all of its rows.
     bool found() {
-        return start() && QTest::qWaitFor([&] { return app.router_found && rows() == listing.size(); });
+        return start() &&
+               QTest::qWaitFor([&] { return app.router_found && rows() == listing.size(); });
     }
     bool idle() {
         return QTest::qWaitFor([this] { return !app.adding_progress->isVisible(); });
@@ -137,7 +153,14 @@ struct Window : Engine {
     }
     CommandResult add(const AddRequest& r) override {
         const std::string port = std::to_string(r.external_port);
-        return called("add", r.name + " " + port + " " + r.protocol + " " + r.internal_client);
+        return called("add", r.name + " " + port + " " + r.protocol + " " + r.internal_client +
+                                 (r.keep ? " kept" : ""));
+    }
+    std::vector<RecordEntry> recorded() override { return locked(), record; }
+    bool restarted(std::string& why) override {
+        const std::unique_lock<std::mutex> lock(mutex);
+        why.swap(restart), restart.clear();
+        return !why.empty();
     }
     CommandResult remove(const quaymap::Mapping& r) override {
         return called("remove", r.external_port + " " + r.protocol);
@@ -257,7 +280,7 @@ class WindowTest : public QObject {
         w.add("web", "8080"); // "Forward to" is this computer's address again
         QTRY_VERIFY(!w.app.add_windows->isVisible());
         QVERIFY(w.calls("add") == 1 && w.last("add") == "web 8080 TCP 192.168.1.20");
-        QCOMPARE(w.row(0), cells(mapping("web", "8080", "7200")));
+        QCOMPARE(w.row(0), cells(mapping("web", "8080", "7200"), "made here"));
         w.locked(), w.results["add"] = answer(Verdict::refused, "held by another");
         w.add("other web", "8080", "192.168.1.30");
         QTRY_COMPARE(w.app.add_error->text(), "held by another");
@@ -274,27 +297,59 @@ class WindowTest : public QObject {
             QVERIFY(w.idle() && w.rows() == 2 && !w.app.add_windows->isVisible());
             QCOMPARE(w.app.command_message->text(), late);
         }
-        // Asked for again at half its lease; a minute later when that failed.
-        QTimer* renewal = w.app.findChild<QTimer*>("renewal");
-        QVERIFY(renewal && renewal->isActive() && renewal->interval() == 3600 * 1000);
+        // Renewed between a half and five eighths of its lease (the chance says a half); a router
+        // that does not answer is asked again 5 s later.
+        QTimer* keeper = w.app.findChild<QTimer*>("keeper");
+        QTRY_VERIFY(keeper->isActive() && keeper->interval() == 3600 * 1000);
         w.locked(), w.results["renew"] = answer(Verdict::unreachable);
-        renewal->start(0);
-        QTRY_VERIFY(renewal->interval() == 60 * 1000 && w.last("renew") == "8080 TCP");
+        w.now += std::chrono::hours(1), keeper->start(0);
+        QTRY_VERIFY(keeper->interval() == 5000 && w.last("renew") == "8080 TCP");
     }
 
     void airportDialogAndItsMappingsThroughARefresh() {
         Window w(RouterKind::natpmp);
         w.outcome.public_address = "11.87.0.2";
+        // What QuayMap made there: asked for again, which shows it.
+        w.record = {made("voice", 9987, false)};
+        w.results["add"].row = mapping("voice", "9987");
         QVERIFY(w.found());
         QVERIFY(w.app.apple_router && !w.app.nat_warning->isVisible());
+        QTRY_COMPARE(w.row(0), cells(mapping("voice", "9987"), "made here"));
+        QCOMPARE(w.last("add"), "voice 9987 TCP 192.168.1.20");
         w.locked(), w.results["add"].row = mapping("game", "27016");
         w.add("game", "27015");
         QVERIFY(w.app.internal_ip->isReadOnly() && w.app.add_notice1->isVisible());
-        QTRY_COMPARE(w.rows(), size_t(1));
-        QCOMPARE(w.row(0)[1], "27016");             // the port the gateway granted
+        QTRY_COMPARE(w.rows(), size_t(2));
+        QCOMPARE(w.row(1)[1], "27016");             // the port the gateway granted
         QCOMPARE(w.last("add"), "game 27015 TCP "); // NAT-PMP maps to the asker only
         w.app.refresh_button->click();
-        QVERIFY(w.idle() && w.calls("list") == 2 && w.rows() == 1); // it lists nothing
+        QVERIFY(w.idle() && w.calls("list") == 2 && w.rows() == 2); // it lists nothing
+    }
+
+    void whatQuayMapMadeIsMarkedAndPutBackAfterARestart() {
+        Window w(RouterKind::igd1,
+                 {mapping("web", "8080"), mapping("ssh", "22"), mapping("dns", "53")});
+        // Kept open: asked for again as the router is found; only made here: as listed.
+        w.record = {made("web", 8080, false), made("ssh", 22, true, 0)};
+        w.results["add"].row = mapping("ssh", "22");
+        QVERIFY(w.found());
+        QTRY_COMPARE(w.row(1), cells(mapping("ssh", "22"), "kept"));
+        QCOMPARE(w.row(0).last() + w.row(2).last(), "made here");
+        QVERIFY(w.calls("add", 1) == 1 && w.last("add") == "ssh 22 TCP 192.168.1.20 kept");
+        w.locked(), w.results["add"].row = mapping("game", "27015");
+        w.app.add_port_entry(), w.app.keep_open->setChecked(true);
+        w.app.name->setText("game"), w.app.port->setText("27015");
+        w.app.add_windows_ok_button->click();
+        QTRY_COMPARE(w.rows(), size_t(4));
+        QCOMPARE(w.row(3), cells(mapping("game", "27015"), "kept"));
+        QCOMPARE(w.last("add"), "game 27015 TCP 192.168.1.20 kept");
+        // web is deleted, then the router restarts: what it lost is put back, but web.
+        w.app.table->selectRow(0), w.app.delete_button->click();
+        QTRY_COMPARE(w.rows(), size_t(3));
+        w.locked(), w.restart = "its BOOTID.UPNP.ORG went from 1 to 2";
+        w.app.findChild<QTimer*>("keeper")->start(0);
+        QTRY_COMPARE(w.calls("add"), size_t(4));  // ssh and game again
+        QVERIFY(w.idle() && w.calls("add") == 4); // web never
     }
 
     void refreshMergesAndDeleteWaitsForTheRouter() {
@@ -357,15 +412,15 @@ class WindowTest : public QObject {
         w.results["add"].row = mapping("web", "8080", "7200");
         QVERIFY(w.found());
         w.add("web", "8080");
-        QTRY_COMPARE(w.rows(), size_t(2));
+        QTimer* keeper = w.app.findChild<QTimer*>("keeper");
+        QTRY_VERIFY(w.rows() == 2 && keeper->isActive()); // its renewal is timed
         // Its renewal due behind its delete; a refresh that lists it no more goes past both.
         w.allow("remove", 0), w.app.table->selectRow(1), w.app.delete_button->click();
-        QPointer<QTimer> renewal = w.app.findChild<QTimer*>("renewal");
-        renewal->start(0);
-        QTRY_VERIFY(w.calls("remove") == 1 && !renewal->isActive());
+        w.now += std::chrono::hours(1), keeper->start(0);
+        QTRY_VERIFY(w.calls("remove") == 1 && !keeper->isActive());
         QPointer<Port_Entry> web = w.app.entries[1].get();
         w.app.refresh_button->click();
-        QTRY_VERIFY(web.isNull() && renewal.isNull()); // no job holds a row: gone at once, here
+        QTRY_VERIFY(web.isNull()); // no job holds a row: gone at once, here
         w.allow("remove", -1);
         QVERIFY(w.idle() && w.calls("renew") == 0); // never put back on the router
         // An add and a delete go out while a refresh reads, which keeps what they changed.
