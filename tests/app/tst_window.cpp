@@ -37,9 +37,8 @@ QStringList cells(const quaymap::Mapping& r, const QString& mark = {}) {
 }
 // An entry of the record, as made from the window.
 RecordEntry made(const char* name, uint16_t port, bool kept, int64_t lease = 7200) {
-    RecordEntry e{"r", "igd1", port, port, "TCP", "192.168.1.20", name, lease, 0, kept, "", "", ""};
-    e.lease_end = lease ? std::time(nullptr) + lease : 0;
-    return e;
+    const int64_t end = lease ? std::time(nullptr) + lease : 0;
+    return {"r", "igd1", port, port, "TCP", "192.168.1.20", name, lease, end, kept, "", "", ""};
 }
 bool spinning(const QProgressBar* bar) {
     return bar->isVisible() && bar->maximum() == 0;
@@ -110,9 +109,9 @@ struct Window : Engine {
             cells << app.table->model()->index(at, column).data().toString();
         return cells;
     }
-    void add(const QString& name, const QString& port, const QString& ip = {}) {
+    void add(const QString& name, const QString& port, const QString& ip = {}, bool keep = false) {
         app.add_port_entry();
-        app.name->setText(name), app.port->setText(port);
+        app.name->setText(name), app.port->setText(port), app.keep_open->setChecked(keep);
         if (!ip.isEmpty())
             app.internal_ip->setText(ip);
         app.add_windows_ok_button->click();
@@ -337,9 +336,7 @@ class WindowTest : public QObject {
         QCOMPARE(w.row(0).last() + w.row(2).last(), "made here");
         QVERIFY(w.calls("add", 1) == 1 && w.last("add") == "ssh 22 TCP 192.168.1.20 kept");
         w.locked(), w.results["add"].row = mapping("game", "27015");
-        w.app.add_port_entry(), w.app.keep_open->setChecked(true);
-        w.app.name->setText("game"), w.app.port->setText("27015");
-        w.app.add_windows_ok_button->click();
+        w.add("game", "27015", {}, true);
         QTRY_COMPARE(w.rows(), size_t(4));
         QCOMPARE(w.row(3), cells(mapping("game", "27015"), "kept"));
         QCOMPARE(w.last("add"), "game 27015 TCP 192.168.1.20 kept");

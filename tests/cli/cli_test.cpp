@@ -152,42 +152,38 @@ namespace {
 
 using namespace std::chrono_literals;
 
+using namespace quaymap;
+
 // Grants each add for 600 s, unless `refused` names the call ("add 27015/UDP"); records each
-// call ("add 27015/TCP"), then runs `during`. The record holds `recorded`.
-struct Script : quaymap::Engine {
+// call ("add 27015/TCP"), then runs `during`. The record holds `record`.
+struct Script : Engine {
     std::string calls;
     std::set<std::string> refused;
     std::function<void(const std::string&)> during = [](const std::string&) {};
-    std::vector<quaymap::RecordEntry> record;
+    std::vector<RecordEntry> record;
 
-    quaymap::CommandResult call(const std::string& what, quaymap::Mapping row) {
+    CommandResult call(const std::string& what, Mapping row) {
         const std::string name = what + " " + row.external_port + "/" + row.protocol;
         calls += (calls.empty() ? "" : ", ") + name, during(name);
-        quaymap::CommandResult result;
-        result.verdict = refused.count(name) ? quaymap::Verdict::refused : quaymap::Verdict::done;
+        CommandResult result;
+        result.verdict = refused.count(name) ? Verdict::refused : Verdict::done;
         return result.row = row, result.held = true, result;
     }
-    quaymap::CommandResult add(const quaymap::AddRequest& r) override {
+    CommandResult add(const AddRequest& r) override {
         const std::string port = std::to_string(r.external_port);
         return call("add", {r.name, r.protocol, port, "10.0.0.2", port, "600"});
     }
-    quaymap::CommandResult renew(const quaymap::Mapping& row) override {
-        return call("renew", row);
-    }
-    quaymap::CommandResult remove(const quaymap::Mapping& row) override {
-        return call("delete", row);
-    }
-    quaymap::CommandResult check(const quaymap::Mapping& row) override {
-        return call("check", row);
-    }
-    std::vector<quaymap::RecordEntry> recorded() override { return record; }
-    quaymap::SearchOutcome search(const quaymap::SearchOptions&) override { return {}; }
-    quaymap::CommandResult list(const quaymap::RowSink&) override { return {}; }
-    quaymap::CommandResult public_address() override { return {}; }
+    CommandResult renew(const Mapping& row) override { return call("renew", row); }
+    CommandResult remove(const Mapping& row) override { return call("delete", row); }
+    CommandResult check(const Mapping& row) override { return call("check", row); }
+    std::vector<RecordEntry> recorded() override { return record; }
+    SearchOutcome search(const SearchOptions&) override { return {}; }
+    CommandResult list(const RowSink&) override { return {}; }
+    CommandResult public_address() override { return {}; }
 };
 
-// A keep's time that jumps to each moment asked for and wakes as `wakes` says, one by one
-// (stop once they are used up), running `then` before each; -1: no jump.
+// A keep's time that wakes as `wakes` says, one by one (a stop once they are used up), running
+// `then` before each; when due, the clock jumps to the moment asked for.
 struct Wakes {
     Clock::time_point now{};
     std::vector<std::pair<Wake, std::function<void()>>> wakes;
@@ -211,7 +207,7 @@ struct Wakes {
 } // namespace
 
 TEST(KeepFile, EachLineIsAnAddAndAWrongOneIsNamedByItsLine) {
-    std::vector<quaymap::Kept> kept;
+    std::vector<Kept> kept;
     std::string error;
     ASSERT_TRUE(
         read_keep_text("# the server's ports\n\n\"Minecraft Server\" 25565 both # game\n"
@@ -219,8 +215,8 @@ TEST(KeepFile, EachLineIsAnAddAndAWrongOneIsNamedByItsLine) {
                        "/k", kept, error))
         << error;
     std::string read;
-    for (const quaymap::Kept& k : kept)
-        read += k.request.name + "|" + quaymap::Keeper::key(k.request) + "|" +
+    for (const Kept& k : kept)
+        read += k.request.name + "|" + Keeper::key(k.request) + "|" +
                 std::to_string(k.request.internal_port) + k.request.internal_client + "|" +
                 std::to_string(k.request.lease) + k.request.keep_file + (k.owned ? "" : "?") + "; ";
     EXPECT_EQ(read, "Minecraft Server|25565/TCP|0|-1/k; Minecraft Server|25565/UDP|0|-1/k; "
@@ -239,8 +235,7 @@ TEST(KeepFile, EachLineIsAnAddAndAWrongOneIsNamedByItsLine) {
 
 TEST(Keep, AFileIsKeptAsItChangesAndWhatItAddedGoesAtTheEnd) {
     char name[] = "/tmp/quaymap-keep-XXXXXX";
-    const int fd = ::mkstemp(name);
-    const std::string file = name;
+    const std::string file = (::close(::mkstemp(name)), name);
     const auto write = [&](const std::string& text) { std::ofstream(file) << text; };
     write("web 8080 tcp\nssh 22 tcp\n");
     // The record: a mapping kept from the window, kept too but never deleted, and one this file
@@ -262,9 +257,7 @@ TEST(Keep, AFileIsKeptAsItChangesAndWhatItAddedGoesAtTheEnd) {
         {Wake::reload, [&] { write("web 8080 tcp\ngame 27015 udp\n"); }},
         {Wake::due, {}}, // the watchdog's moment comes before the first check's
         {Wake::stop, {}}};
-    quaymap::SearchOutcome found;
-    found.kind = quaymap::RouterKind::igd2;
-    EXPECT_EQ(keep_file(router, found, file, w.time()), 0);
+    EXPECT_EQ(keep_file(router, {RouterKind::igd2, "", "", "", "", "", {}}, file, w.time()), 0);
     EXPECT_EQ(router.calls, "delete 53/UDP, add 8080/TCP, add 22/TCP, add 443/TCP, "
                             "delete 22/TCP, add 27015/UDP, delete 8080/TCP, delete 27015/UDP");
     EXPECT_EQ(w.now, Clock::time_point{} + 20s);
@@ -275,7 +268,7 @@ TEST(Keep, AFileIsKeptAsItChangesAndWhatItAddedGoesAtTheEnd) {
     EXPECT_EQ(said, "READY=1\nSTATUS=3 mappings held, next renewal in 5 min|WATCHDOG=1|"
                     "STOPPING=1\nSTATUS=deleting the mappings kept|");
     ::unsetenv("NOTIFY_SOCKET"), ::unsetenv("WATCHDOG_USEC");
-    ::close(notified), ::close(fd), ::unlink(name), ::unlink(socket.c_str());
+    ::close(notified), ::unlink(name), ::unlink(socket.c_str());
 }
 
 TEST(Keep, AddKeepKeepsTheMappingsAddedAsAWhole) {
@@ -284,7 +277,7 @@ TEST(Keep, AddKeepKeepsTheMappingsAddedAsAWhole) {
     Script refused;
     refused.refused = {"add 27015/UDP"};
     Wakes w;
-    EXPECT_EQ(run_steps(refused, both, {}, w.time()), quaymap::kExitRefused);
+    EXPECT_EQ(run_steps(refused, both, {}, w.time()), kExitRefused);
     EXPECT_EQ(refused.calls, "add 27015/TCP, add 27015/UDP, delete 27015/TCP");
     // A SIGTERM while the router adds TCP: UDP is never asked for, and TCP goes again.
     Script stopped;
@@ -294,6 +287,5 @@ TEST(Keep, AddKeepKeepsTheMappingsAddedAsAWhole) {
     EXPECT_EQ(run_steps(stopped, both, {}), 0);
     EXPECT_EQ(stopped.calls, "add 27015/TCP, delete 27015/TCP");
     sigset_t pending;
-    sigpending(&pending);
-    EXPECT_EQ(sigismember(&pending, SIGTERM), 0); // the stop was taken
+    EXPECT_EQ((sigpending(&pending), sigismember(&pending, SIGTERM)), 0); // the stop was taken
 }

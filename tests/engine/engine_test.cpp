@@ -410,8 +410,8 @@ TEST(Commands, WhatTheRouterConfirmedGoesToTheRecord) {
     natpmp.rebuild(settings);
     natpmp.engine->search({});
     ASSERT_TRUE(natpmp.engine->add({"game", 27015, 0, "udp", "", 600}).ok());
-    const std::string gateway = natpmp.natpmp->address + " natpmp ";
-    EXPECT_EQ(held(*natpmp.engine), gateway + "27015>27015/UDP 127.0.0.1 game 600;");
+    EXPECT_EQ(held(*natpmp.engine),
+              natpmp.natpmp->address + " natpmp 27015>27015/UDP 127.0.0.1 game 600;");
     EXPECT_TRUE(natpmp.engine->remove({"", "UDP", "1", "", "27015", ""}).ok());
     EXPECT_EQ(held(*natpmp.engine), "");
     EXPECT_EQ(held(*igd.engine), uuid + "2222>22/TCP 127.0.0.1 ssh 3600;");
@@ -440,22 +440,21 @@ TEST(Signs, ARouterTellsWhatItLostByChecksAndRestartAnnouncements) {
     Network igd(2);
     igd.client.notify_port = 0; // the listener on loopback, at a port of its own
     igd.engine->search({});
-    // What the router holds on the port; the mapping checked (by its client); held, or the verdict.
-    const std::tuple<bool, const char*, const char*> checks[] = {
-        {true, "192.168.1.21", "held"},
-        {true, "192.168.1.20", "lost"}, // another computer's mapping on the port
-        {false, "192.168.1.21", "lost"},
+    // The router's refusal (0: it holds 192.168.1.21:80 on the port); the mapping checked (by its
+    // client); held, lost, or a verdict.
+    const std::tuple<int, const char*, const char*> checks[] = {
+        {0, "192.168.1.21", "held"},
+        {0, "192.168.1.20", "lost"}, // another computer's mapping on the port
+        {714, "192.168.1.21", "lost"},
+        {501, "192.168.1.21", "refused"},
     };
-    for (const auto& [holds, client, outcome] : checks) {
-        if (holds)
-            igd.answer("GetSpecificPortMappingEntry", kEntry);
-        else
-            igd.refuse("GetSpecificPortMappingEntry", 714, "NoSuchEntryInArray");
+    for (const auto& [code, client, outcome] : checks) {
+        code ? igd.refuse("GetSpecificPortMappingEntry", code, "No")
+             : igd.answer("GetSpecificPortMappingEntry", kEntry);
         const CommandResult checked = igd.engine->check({"web", "tcp", "8080", client, "80", ""});
-        EXPECT_EQ(checked.ok() ? (checked.held ? "held" : "lost") : "?", std::string(outcome));
+        EXPECT_EQ(checked.ok() ? (checked.held ? "held" : "lost") : verdict_name(checked.verdict),
+                  std::string(outcome));
     }
-    igd.refuse("GetSpecificPortMappingEntry", 501, "Action Failed");
-    EXPECT_EQ(igd.engine->check({"web", "TCP", "8080", "", "80", ""}).verdict, Verdict::refused);
 
     // The search answer said BOOTID 7: an ssdp:alive from the router with another is a restart,
     // told once; another computer's word counts for nothing.

@@ -5,7 +5,6 @@
 #include "rules.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 
 using namespace quaymap;
@@ -14,23 +13,21 @@ using Clock = KeeperClock;
 namespace {
 
 // Grants every add for its lease (600 s unless asked), answers checks by `lost`, and records each
-// call as "SECONDS CALL PORT/PROTOCOL".
+// call as "SECONDS CALL PORT/PROTOCOL, ".
 struct Script : Engine {
     Clock::time_point now{};
-    std::vector<std::string> calls, said;
+    std::string calls;
+    std::vector<std::string> said;
     std::set<std::string> lost, refused; // "8080/TCP", "add 8080/TCP"
     bool silent = false;
     std::string restart; // told once by restarted()
 
-    long at() const {
-        return std::chrono::duration_cast<std::chrono::seconds>(now - Clock::time_point{}).count();
-    }
     CommandResult call(const std::string& what, Mapping row) {
         const std::string key = row.external_port + "/" + row.protocol;
-        calls.push_back(std::to_string(at()) + " " + what + " " + key);
+        calls += std::to_string((now - Clock::time_point{}) / std::chrono::seconds(1)) + " " +
+                 what + (row.protocol.empty() ? "" : " " + key) + ", ";
         CommandResult result;
-        result.row = row;
-        result.held = !lost.count(key);
+        result.row = row, result.held = !lost.count(key);
         result.verdict = silent                            ? Verdict::unreachable
                          : refused.count(what + " " + key) ? Verdict::refused
                                                            : Verdict::done;
@@ -48,27 +45,17 @@ struct Script : Engine {
     CommandResult check(const Mapping& row) override { return call("check", row); }
     CommandResult remove(const Mapping& row) override { return call("delete", row); }
     bool restarted(std::string& why) override {
-        why.swap(restart);
-        restart.clear();
+        why.swap(restart), restart.clear();
         return !why.empty();
     }
     SearchOutcome search(const SearchOptions&) override {
-        calls.push_back(std::to_string(at()) + " search");
-        SearchOutcome found;
-        found.kind = silent ? RouterKind::none : RouterKind::igd2;
-        return found;
+        call("search", {});
+        return {silent ? RouterKind::none : RouterKind::igd2, "", "", "", "", "", {}};
     }
     CommandResult list(const RowSink&) override { return {}; }
     CommandResult public_address() override { return {}; }
-
-    // The calls from `from` seconds on, and forgets them.
-    std::string taken() {
-        std::string text;
-        for (const std::string& c : calls)
-            text += c + ", ";
-        calls.clear();
-        return text;
-    }
+    // The calls so far, forgotten.
+    std::string taken() { return std::exchange(calls, ""); }
 };
 
 Kept kept(uint16_t port, const char* protocol = "TCP", int64_t lease = -1, bool owned = true) {
@@ -88,12 +75,8 @@ struct Keeping {
     // Steps until `seconds` on the clock, which jumps to each moment the keeper asks for.
     void run_to(long seconds) {
         const Clock::time_point end = Clock::time_point{} + std::chrono::seconds(seconds);
-        for (int n = 0; n < 1000; ++n) {
-            const Clock::time_point next = keeper.step();
-            if (next > end)
-                break;
+        for (Clock::time_point next; (next = keeper.step()) <= end;)
             router.now = std::max(router.now, next);
-        }
         router.now = end;
     }
 };
@@ -106,9 +89,9 @@ TEST(Keeper, RenewsBetweenAHalfAndFiveEighthsOfTheLeaseAndChecksEachMinute) {
         Keeping k(random, {0, false, {}});
         k.keeper.hold({kept(8080), kept(53, "UDP", 0)}); // 53/UDP is permanent
         k.run_to(2 * renewal);
-        const std::string second = std::to_string(renewal * 2);
         EXPECT_EQ(k.router.taken(), "0 add 8080/TCP, 0 add 53/UDP, " + std::to_string(renewal) +
-                                        " renew 8080/TCP, " + second + " renew 8080/TCP, ");
+                                        " renew 8080/TCP, " + std::to_string(renewal * 2) +
+                                        " renew 8080/TCP, ");
         EXPECT_EQ(k.router.said[0], "added 8080/TCP -> 10.0.0.2:8080 (m8080, lease 10 min)");
         EXPECT_EQ(k.keeper.status(),
                   "2 mappings held, next renewal in " + lease_text(std::to_string(renewal)));

@@ -17,11 +17,8 @@ namespace {
 
 // A fresh folder under the system's temporary one, gone with the test.
 struct Folder {
-    std::string path;
-    Folder() {
-        char name[] = "/tmp/quaymap-record-XXXXXX";
-        path = ::mkdtemp(name);
-    }
+    char name[27] = "/tmp/quaymap-record-XXXXXX";
+    const std::string path = ::mkdtemp(name);
     ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
 };
 
@@ -39,7 +36,6 @@ std::string ports(const std::vector<RecordEntry>& entries) {
     return text;
 }
 
-// Adds `port` to the record.
 void add(const Record& record, uint16_t port) {
     record.change([&](std::vector<RecordEntry>& entries) { entries.push_back(entry(port)); });
 }
@@ -52,9 +48,7 @@ TEST(RecordText, KeepsEveryByteAndRefusesWhatIsNotWhole) {
     odd.lease_end = 1800000000;
     std::vector<RecordEntry> back;
     ASSERT_TRUE(read_record_text(record_text({odd, entry(22)}), back));
-    ASSERT_EQ(back.size(), 2u);
     EXPECT_EQ(record_text(back), record_text({odd, entry(22)}));
-    EXPECT_EQ(back[0].name + back[0].keeper + back[0].nonce, odd.name + odd.keeper + odd.nonce);
     const std::string whole = record_text({entry(8080)});
     EXPECT_NE(whole.find("\nrouter=uuid:a1b2 protocol=igd2 port=8080 inside=80 transport=TCP "
                          "client=192.168.1.20 name=web lease=0 lease_end=0 kept=0\nend 1\n"),
@@ -69,9 +63,7 @@ TEST(RecordText, KeepsEveryByteAndRefusesWhatIsNotWhole) {
              "quaymap-record 1\nrouter=r port=70000 transport=TCP\nend 1\n",
              "quaymap-record 1\nrouter=r port=1 transport=SCTP\nend 1\n",
              "quaymap-record 1\nrouter=r port=1 transport=TCP name=%G0\nend 1\n",
-             "quaymap-record 1\nport=1 transport=TCP\nend 1\n",
-             "\x7f"
-             "ELF\x02\x01"})
+             "quaymap-record 1\nport=1 transport=TCP\nend 1\n", "\177ELF\2\1"})
         EXPECT_FALSE(read_record_text(damaged, back)) << damaged;
 }
 

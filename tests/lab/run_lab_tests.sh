@@ -27,7 +27,7 @@ fi
 
 lab=$1 mode=$2 preload=$3 binary=$4
 shift 4
-for tool in ip nft ss flock miniupnpd upnpc; do
+for tool in ip nft ss flock miniupnpd upnpc strace; do
     command -v "$tool" >/dev/null 2>&1 || skip "lab tool missing: $tool (scripts/setup installs it)"
 done
 probe=quaymap-probe-$$
