@@ -1,6 +1,7 @@
 #include "keep.h"
 
 #include "keep_file.h"
+#include "rules.h"
 #include "terminal.h"
 
 #include <algorithm>
@@ -155,8 +156,10 @@ int keep_file(quaymap::Engine& engine, const quaymap::SearchOutcome& router,
     };
     // What this file kept when the keep last ran and holds no more is deleted.
     keeper.hold(recorded(engine, whole, true));
-    if (const auto held = mappings())
-        keeper.hold(*held);
+    const auto held = mappings();
+    if (!held)
+        return quaymap::kExitUsage;
+    keeper.hold(*held);
     return keep_mappings(keeper, engine, time, mappings);
 }
 

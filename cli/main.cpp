@@ -74,15 +74,18 @@ int main(int argc, char** argv) {
     }
     if (options.command == Command::forget)
         return forget(options);
-    if (options.command == Command::keep && options.check) {
+    // A keep file is read whole before any router is asked for anything.
+    if (options.command == Command::keep) {
         std::vector<quaymap::Kept> kept;
         if (!read_keep_file(options.keep_file, kept, error)) {
             complain("quaymap-cli: " + error);
             return quaymap::kExitUsage;
         }
-        print(options.keep_file + ": " + std::to_string(kept.size()) +
-              (kept.size() == 1 ? " mapping\n" : " mappings\n"));
-        return 0;
+        if (options.check) {
+            print(options.keep_file + ": " + std::to_string(kept.size()) +
+                  (kept.size() == 1 ? " mapping\n" : " mappings\n"));
+            return 0;
+        }
     }
     // The protocol diagnostics of the window program are noise here unless asked for.
     set_log_echo(options.verbose);
@@ -94,7 +97,8 @@ int main(int argc, char** argv) {
     settings.description_url = options.router_url;
     settings.router_address = options.router_address;
     const bool keeping = options.keep || options.command == Command::keep;
-    const KeepTime time = signal_time(options.command == Command::keep);
+    // Only a keep needs the signals, the clock and the chance.
+    const KeepTime time = keeping ? signal_time(options.command == Command::keep) : KeepTime();
     if (keeping) {
         // From the start: a stop before the first add is one with nothing to delete.
         hold_stop_signals();
