@@ -17,6 +17,7 @@ void usage() {
         "                              [--runs R] [--upnpc PATH]\n"
         "       upnp_lab_bench survival --mode igd|igd2 --desc-url URL --expect N --cli PATH\n"
         "                               --router-pid FILE [--runs R] [--upnpc PATH]\n"
+        "       upnp_lab_bench keeper --desc-url URL --cli PATH [--seconds S] [--upnpc PATH]\n"
         "       upnp_lab_bench summary FILE\n");
     std::exit(2);
 }
@@ -41,6 +42,8 @@ Args parse_args(int argc, char** argv) {
             *text = value;
         else if (arg == "--runs")
             a.runs = std::atoi(value.c_str());
+        else if (arg == "--seconds")
+            a.seconds = std::atoi(value.c_str());
         else if (arg == "--expect")
             a.expect = static_cast<size_t>(std::atol(value.c_str()));
         else

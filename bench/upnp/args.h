@@ -7,6 +7,7 @@
 struct Args {
     std::string mode, desc_url, cli, app, upnpc = "upnpc", lab, relay, router_pid;
     int runs = 7;
+    int seconds = 600; // keeper: how long each program keeps its mappings
     size_t expect = 0;
 };
 

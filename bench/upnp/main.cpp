@@ -10,6 +10,8 @@
 //   framing    quaymap-cli --router URL list through lab_relay: chunked answers, connections
 //              kept open
 //   survival   a large table listed, then whether the router still runs and answers
+//   keeper     what keeping three mappings open for ten minutes costs: quaymap-cli keep next
+//              to a sleep loop of upnpc -a renewals
 //   summary    the README's tables from the result lines the other steps printed
 //
 // Every step but summary talks to the router, so it refuses to run outside the lab's LAN
@@ -29,10 +31,10 @@ struct Step {
     const char* name;
     int (*run)(const Args&);
 };
-const Step kSteps[] = {{"listing", listing_step},  {"known-url", known_url_step},
-                       {"pages", pages_step},      {"verdict", verdict_step},
-                       {"gone", gone_step},        {"framing", framing_step},
-                       {"survival", survival_step}};
+const Step kSteps[] = {{"listing", listing_step},   {"known-url", known_url_step},
+                       {"pages", pages_step},       {"verdict", verdict_step},
+                       {"gone", gone_step},         {"framing", framing_step},
+                       {"survival", survival_step}, {"keeper", keeper_step}};
 
 } // namespace
 

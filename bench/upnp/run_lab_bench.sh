@@ -11,13 +11,16 @@
 #     router's namespace that answers chunked and/or keeps the connection open
 #   - large: quaymap-cli --router URL list next to `upnpc -u URL -l` on IGD v1 at --large
 #     mappings; on IGD v2 at as many, quaymap-cli list and whether the router survived it
+#   - keeper: quaymap-cli keep with three mappings on IGD v2 for --keeper-seconds (600), next
+#     to a `sleep 60` loop of `upnpc -a` renewals of three: resident memory, processor time,
+#     wakeups
 # then the README's tables. The router runs without its debug log (scripts/lab up --quiet),
 # which would otherwise be nearly all of its time. The lab needs root: run by a user, it
 # builds first, then runs itself again through sudo. Prints figures only.
 #
 # Usage: bench/upnp/run_lab_bench.sh [--mappings N[,N...]] [--runs R] [--build DIR]
-#                                    [--no-window] [--large N]
-#                                    [--only listing,verdict,gone,framing,large]
+#                                    [--no-window] [--large N] [--keeper-seconds S]
+#                                    [--only listing,verdict,gone,framing,large,keeper]
 #   e.g. bench/upnp/run_lab_bench.sh --mappings 1,20,100 --runs 7
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -26,10 +29,11 @@ runs=7
 build=$root/build
 window=yes
 large=500
-only=listing,verdict,gone,framing,large
+only=listing,verdict,gone,framing,large,keeper
+keeper_seconds=600
 usage() {
     echo "usage: $0 [--mappings N[,N...]] [--runs R] [--build DIR] [--no-window] [--large N]" \
-        "[--only listing,verdict,gone,framing,large]" >&2
+        "[--keeper-seconds S] [--only listing,verdict,gone,framing,large,keeper]" >&2
     exit 2
 }
 while (($#)); do
@@ -39,6 +43,7 @@ while (($#)); do
     --build) build=${2:?}; shift ;;
     --no-window) window=no ;;
     --large) large=${2:?}; shift ;;
+    --keeper-seconds) keeper_seconds=${2:?}; shift ;;
     --app) ;; # the window is measured unless --no-window: kept for older command lines
     --only) only=${2:?}; shift ;;
     *) usage ;;
@@ -48,6 +53,7 @@ done
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || usage
 [[ "$sizes" =~ ^[1-9][0-9]*(,[1-9][0-9]*)*$ ]] || usage
 [[ "$large" =~ ^[1-9][0-9]*$ ]] || usage
+[[ "$keeper_seconds" =~ ^[1-9][0-9]*$ ]] || usage
 if [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null 2>&1; then
     echo "lab bench: the lab needs root and sudo is not installed: run it as root" >&2
     exit 1
@@ -67,7 +73,8 @@ if [ "${QUAYMAP_BUILT:-}" != yes ]; then
     fi
     export QUAYMAP_BUILT=yes
 fi
-again=(--mappings "$sizes" --runs "$runs" --build "$build" --large "$large" --only "$only")
+again=(--mappings "$sizes" --runs "$runs" --build "$build" --large "$large" --only "$only"
+    --keeper-seconds "$keeper_seconds")
 [ "$window" = yes ] || again+=(--no-window)
 if [ "$(id -u)" -ne 0 ]; then
     exec sudo env QUAYMAP_BUILT=yes "$(readlink -f "$0")" "${again[@]}"
@@ -152,6 +159,11 @@ if wants large; then
     step survival --mode igd2 --desc-url "$LAB_DESC_URL" --expect "$large" --cli "$cli" \
         --router-pid "$LAB_RUN_DIR/miniupnpd.pid" --runs "$runs"
 fi
+if wants keeper; then
+    echo "== keeper: three mappings kept for $keeper_seconds s on IGD v2 ($((SECONDS - started)) s)"
+    up igd2
+    step keeper --desc-url "$LAB_DESC_URL" --cli "$cli" --seconds "$keeper_seconds"
+fi
 "$lab" down >/dev/null
 
 echo "== summary ($((SECONDS - started)) s in all)"
@@ -172,5 +184,8 @@ Commands (each inside the lab's LAN namespace, \`scripts/lab exec\`; URL = \$LAB
 - framing: \`lab_relay --to 192.168.87.1:5000 --port 5001:chunked --port 5002:keep
   --port 5003:chunked-keep\` in the router's namespace, URL = http://192.168.87.1:500N/rootDesc.xml
 - the lab: \`scripts/lab up igd|igd2 --mappings N --quiet\`, \`scripts/lab up igd|natpmp|none --quiet\`
-- all of it: \`bench/upnp/run_lab_bench.sh --mappings $sizes --runs $runs --large $large\`
+- keeper: \`quaymap-cli keep FILE\` (three lines) next to \`while :; do upnpc -e bench -a IP
+  PORT PORT PROTO 120 (for each of three); sleep 60; done\`, both ended by SIGTERM after $keeper_seconds s
+- all of it: \`bench/upnp/run_lab_bench.sh --mappings $sizes --runs $runs --large $large
+  --keeper-seconds $keeper_seconds\`
 COMMANDS

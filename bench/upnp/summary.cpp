@@ -16,9 +16,9 @@ std::string count(double n) {
 
 namespace {
 
-const Table* const kTables[] = {&listing_table,       &pages_table,   &known_url_table,
-                                &known_url_cpu_table, &verdict_table, &gone_table,
-                                &framing_table,       &survival_table};
+const Table* const kTables[] = {&listing_table,       &pages_table,    &known_url_table,
+                                &known_url_cpu_table, &verdict_table,  &gone_table,
+                                &framing_table,       &survival_table, &keeper_table};
 
 void heading(int runs, const std::vector<double>& loads) {
     std::printf("Medians of %d runs, milliseconds, each figure taken next to its peer in the same "

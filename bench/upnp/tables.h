@@ -34,7 +34,7 @@ struct Table {
 
 // In the order the summary prints them.
 extern const Table listing_table, pages_table, known_url_table, known_url_cpu_table, verdict_table,
-    gone_table, framing_table, survival_table;
+    gone_table, framing_table, survival_table, keeper_table;
 
 // The steps, each in the file of its table.
 int listing_step(const Args& a);
@@ -44,6 +44,7 @@ int verdict_step(const Args& a);
 int gone_step(const Args& a);
 int framing_step(const Args& a);
 int survival_step(const Args& a);
+int keeper_step(const Args& a);
 int summary(const std::string& file);
 
 // "IGD v1" for lab mode igd, "IGD v2" for igd2.
