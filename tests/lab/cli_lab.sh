@@ -104,7 +104,7 @@ echo 'Killed 27400 tcp' >"$LAB_RUN_DIR/kill.conf"
     "$cli" keep "$LAB_RUN_DIR/kill.conf" 2>/dev/null &
 tracer=$!
 check "a record write is caught half-way" within 10 compgen -G "$XDG_STATE_HOME/quaymap/mappings.tmp-*"
-kill -KILL "$(cat /proc/"$tracer"/task/*/children)" && wait "$tracer" 2>/dev/null
+kill -KILL "$(cat /proc/"$tracer"/task/*/children)" "$tracer" && wait "$tracer" 2>/dev/null
 marked() { q --json list 2>&1 | jq -r '.mappings[] | select(.external_port == 27401) | .quaymap'; }
 check "the record it left is whole: the mapping made before is marked" is "$(marked)" "made here"
 check "forget drops it from the record, not from the router" is "$(q forget 27401 tcp) $(marked)" \
