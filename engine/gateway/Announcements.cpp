@@ -21,13 +21,13 @@ int Announcements::fd(std::string& why) {
     if (tried_)
         return fd_;
     tried_ = true;
-    in_addr group{}, interface {};
+    in_addr group{}, local{};
     if (::inet_pton(AF_INET, group_.c_str(), &group) != 1) {
         why = "no IPv4 group " + group_;
         return -1;
     }
-    const bool loopback = ::inet_pton(AF_INET, interface_.c_str(), &interface) != 1 ||
-                          (ntohl(interface.s_addr) >> 24) == 127;
+    const bool loopback =
+        ::inet_pton(AF_INET, interface_.c_str(), &local) != 1 || (ntohl(local.s_addr) >> 24) == 127;
     const bool join = IN_MULTICAST(ntohl(group.s_addr)) && !loopback;
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int on = 1;
@@ -36,7 +36,7 @@ int Announcements::fd(std::string& why) {
     at.sin_port = htons(port_);
     at.sin_addr.s_addr = join ? htonl(INADDR_ANY) : group.s_addr;
     // Other programs on this computer may listen to the same group and port.
-    ip_mreq membership{group, interface};
+    ip_mreq membership{group, local};
     if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 ||
         (join &&
