@@ -8,6 +8,7 @@
 #include "lan_address.h"
 #include "tables.h"
 
+#include <filesystem>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -146,8 +147,9 @@ int keeper_step(const Args& a) {
     }
     const Cost k = stop(keeper, keeper_peak), l = stop(peer, peer_peak);
     for (const char* port : {"41100 TCP", "41101 UDP", "41102 TCP"})
-        std::system((a.upnpc + " -d " + port + " >/dev/null 2>&1").c_str());
-    std::system(("rm -rf " + std::string(folder)).c_str());
+        if (std::system((a.upnpc + " -d " + port + " >/dev/null 2>&1").c_str()) != 0)
+            std::fprintf(stderr, "keeper bench: could not delete %s again\n", port);
+    std::filesystem::remove_all(folder);
     std::printf("%-10s %12s %16s %10s\n", "", "resident KiB", "processor ms", "wakeups");
     for (const auto& [name, c] : {std::pair{"keep", k}, {"upnpc loop", l}})
         std::printf("%-10s %12.0f %16.1f %10.0f\n", name, c.rss_kib, c.cpu_ms, c.wakeups);

@@ -5,7 +5,7 @@ _quaymap_cli() {
     --router | --lease) return ;; # a URL, an address or a number of seconds
     esac
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '--json --router --verbose --lease --keep --help --version' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '--json --router --verbose --lease --keep --check --help --version' -- "$cur")
         return
     fi
     # The words before this one that are neither options nor their values: the command first.
@@ -17,8 +17,9 @@ _quaymap_cli() {
         esac
     done
     case ${#words[@]}:${words[0]-} in
-    0:) mapfile -t COMPREPLY < <(compgen -W 'status list add delete' -- "$cur") ;;
-    3:add | 2:delete) mapfile -t COMPREPLY < <(compgen -W 'tcp udp both' -- "$cur") ;;
+    0:) mapfile -t COMPREPLY < <(compgen -W 'status list add delete keep forget' -- "$cur") ;;
+    1:keep) mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;; # the keep file
+    3:add | 2:delete | 2:forget) mapfile -t COMPREPLY < <(compgen -W 'tcp udp both' -- "$cur") ;;
     esac
 }
 complete -F _quaymap_cli quaymap-cli

@@ -8,6 +8,7 @@
 #include "router_text.h"
 #include "rules.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -415,7 +416,7 @@ TEST(Commands, WhatTheRouterConfirmedGoesToTheRecord) {
     EXPECT_TRUE(natpmp.engine->remove({"", "UDP", "1", "", "27015", ""}).ok());
     EXPECT_EQ(held(*natpmp.engine), "");
     EXPECT_EQ(held(*igd.engine), uuid + "2222>22/TCP 127.0.0.1 ssh 3600;");
-    std::system(("rm -rf " + settings.record_folder).c_str());
+    std::filesystem::remove_all(settings.record_folder);
 }
 
 namespace {

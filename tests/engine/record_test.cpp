@@ -2,6 +2,7 @@
 // side by side, and writers killed half-way.
 #include "record.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -19,7 +20,7 @@ namespace {
 struct Folder {
     char name[27] = "/tmp/quaymap-record-XXXXXX";
     const std::string path = ::mkdtemp(name);
-    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~Folder() { std::filesystem::remove_all(path); }
 };
 
 RecordEntry entry(uint16_t port, const std::string& name = "web") {

@@ -34,7 +34,7 @@ for word in $(grep -oE -- '--[a-z]+' <<<"$usage" | sort -u; sed -n '/^Commands:/
         fail "$word is not completed in every shell"
 done
 # The words typed | what bash offers.
-for case in "quaymap-cli |status list add delete" "quaymap-cli --router http://10.0.0.1/d.xml l|list" "quaymap-cli add Web |" \
+for case in "quaymap-cli |status list add delete keep forget" "quaymap-cli forget 80 t|tcp" "quaymap-cli --router http://10.0.0.1/d.xml l|list" "quaymap-cli add Web |" \
     "quaymap-cli --lease 60 add SSH 2222:22 |tcp udp both" "quaymap-cli delete 80 u|udp" "quaymap-cli --router |"; do
     IFS='|' read -r typed expected <<<"$case"
     offered=$(source "$bash" && read -ra COMP_WORDS <<<"$typed" && [[ $typed != *' ' ]] || COMP_WORDS+=("")
