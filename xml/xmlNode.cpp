@@ -44,7 +44,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerASCII(a[i]) != LowerASCII(b[i]))
+        if (a[i] != b[i] && LowerASCII(a[i]) != LowerASCII(b[i]))
             return false;
     }
     return true;

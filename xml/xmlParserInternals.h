@@ -17,10 +17,10 @@ struct XMLParseState {
     const char* lpXML = nullptr; // NUL-terminated, not owned
     size_t position = 0;         // next unread byte
     int32_t error = XMLErrorNone;
-    const char* pendingEndTag = nullptr; // end-tag name travelling up to the element it closes
-    size_t pendingEndTagLength = 0;      // 0: no pending end tag
-    int first = 1;                       // the first element call starts outside a tag
-    const ClearTag* clearTags = kClearTags;
+    const char* pendingEndTag = nullptr;    // end-tag name travelling up to the element it closes
+    size_t pendingEndTagLength = 0;         // 0: no pending end tag
+    int first = 1;                          // the first element call starts outside a tag
+    const ClearTag* clearTags = kClearTags; // each opener starts with "<"
     // Where the first unmatched end tag ended, for reports of the warning.
     size_t warningPosition = 0;
     bool warned = false;
@@ -59,6 +59,7 @@ char FindNonWhiteSpace(XMLParseState* pXML);
 XMLToken ReadXMLToken(XMLParseState* pXML);
 void FindEndOfText(const char* lpszToken, size_t* pcbText);
 bool MatchTagName(const std::optional<std::string>& name, const char* text);
+bool MatchTagName(std::string_view name, const char* text);
 std::optional<std::string> DecodeXMLEntities(const char* text, long length);
 std::optional<std::string> CopyXMLText(const char* text, size_t length);
 int ReadClearSection(XMLNodeRecord* node, XMLParseState* pXML, const ClearTag* row);
