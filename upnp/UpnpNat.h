@@ -222,7 +222,7 @@ class UpnpNat {
     limits(int max_tries,
            upnp_http::Clock::time_point deadline = upnp_http::Clock::time_point::max()) const;
     // One request and its answer on a connection of its own; false when no connection was made.
-    bool transfer(const upnp_http::Url& to, const std::string& request, int max_tries,
+    bool transfer(const upnp_http::Url& to, std::string request, int max_tries,
                   const std::string& marker, Echo echo, upnp_http::Clock::time_point deadline,
                   std::string& answer);
     bool call(const upnp_http::Url& to, const std::string& type, const std::string& action,

@@ -4,32 +4,52 @@
 
 #include <cctype>
 #include <climits>
+#include <string_view>
 
 namespace upnp_wire {
 
-std::string soap_envelope(const std::string& action, const std::string& service_type,
-                          const std::string& arguments) {
-    std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-                       "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-                       "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\r\n"
-                       "<s:Body>\r\n<u:";
-    text += action;
-    text += " xmlns:u=\"";
-    text += service_type;
-    text += "\">\r\n";
-    text += arguments;
-    text += "</u:";
-    text += action;
-    text += ">\r\n</s:Body>\r\n</s:Envelope>\r\n";
+std::string soap_request(const std::string& path, const std::string& authority,
+                         const std::string& service_type, const std::string& action,
+                         const std::string& arguments) {
+    // Measured first, so that the request is written into one buffer of its final size.
+    const std::string_view envelope[] = {
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+        "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+        "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\r\n"
+        "<s:Body>\r\n<u:",
+        action,
+        " xmlns:u=\"",
+        service_type,
+        "\">\r\n",
+        arguments,
+        "</u:",
+        action,
+        ">\r\n</s:Body>\r\n</s:Envelope>\r\n"};
+    std::size_t length = 0;
+    for (const std::string_view piece : envelope)
+        length += piece.size();
+    const std::string length_text = std::to_string(length);
+    const std::string_view header[] = {
+        "POST ",
+        path,
+        " HTTP/1.1\r\nHOST: ",
+        authority,
+        "\r\nSOAPACTION:\"",
+        service_type,
+        "#",
+        action,
+        "\"\r\nCONTENT-TYPE: text/xml ; charset=\"utf-8\"\r\nContent-Length: ",
+        length_text,
+        " \r\nConnection: close\r\n\r\n"};
+    std::string text;
+    for (const std::string_view piece : header)
+        length += piece.size();
+    text.reserve(length);
+    for (const std::string_view piece : header)
+        text += piece;
+    for (const std::string_view piece : envelope)
+        text += piece;
     return text;
-}
-
-std::string soap_header(const std::string& path, const std::string& authority,
-                        const std::string& service_type, const std::string& action,
-                        std::size_t envelope_length) {
-    return "POST " + path + " HTTP/1.1\r\nHOST: " + authority + "\r\nSOAPACTION:\"" + service_type +
-           "#" + action + "\"\r\nCONTENT-TYPE: text/xml ; charset=\"utf-8\"\r\nContent-Length: " +
-           std::to_string(envelope_length) + " \r\nConnection: close\r\n\r\n";
 }
 
 bool http_status_is_200(const std::string& answer) {

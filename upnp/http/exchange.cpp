@@ -241,6 +241,7 @@ std::string Exchange::text() const {
     std::string text;
     if (reader_.too_large())
         return text;
+    text.reserve(reader_.head().size() + reader_.body().size());
     append_received(text, reader_.head().data(), reader_.head().size());
     append_received(text, reader_.body().data(), reader_.body().size());
     return text;
