@@ -146,12 +146,15 @@ std::string status_json(const SearchOutcome& router) {
 std::string list_text(const std::vector<MappingRecord>& rows) {
     std::string text =
         pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) + pad("LEASE", 11) + "NAME\n";
-    for (const MappingRecord& row : rows)
-        text += pad(terminal_text(quaymap::ports_text(row)), 14) +
-                pad(terminal_text(row.protocol), 10) +
-                pad(terminal_text(row.internal_client + ":" + row.internal_port), 23) +
-                pad(quaymap::lease_text(row.lease_duration), 11) + terminal_text(row.description) +
-                "\n";
+    for (const MappingRecord& row : rows) {
+        // Appended piece by piece: a table of hundreds of rows grows one buffer.
+        text += pad(terminal_text(quaymap::ports_text(row)), 14);
+        text += pad(terminal_text(row.protocol), 10);
+        text += pad(terminal_text(row.internal_client + ":" + row.internal_port), 23);
+        text += pad(quaymap::lease_text(row.lease_duration), 11);
+        text += terminal_text(row.description);
+        text += '\n';
+    }
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include "router_text.h"
 
+#include <algorithm>
 #include <sys/types.h>
 
 namespace quaymap_cli {
@@ -10,6 +11,9 @@ using quaymap::utf8_at;
 using quaymap::Utf8Char;
 
 std::string terminal_text(const std::string& text, bool line_feeds) {
+    // Printable ASCII, nearly every router text, stands as it is.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+        return text;
     std::string shown;
     for (std::size_t at = 0; at < text.size();) {
         const Utf8Char c = utf8_at(text, at);
