@@ -96,7 +96,7 @@ std::string XMLFlatDocument::TextAtOrEmpty(Element node, int i) const {
         return std::string();
     const Text& text = texts_[size_t(at)];
     const char* start = text_.c_str() + text.start;
-    return text.decode ? *DecodeXMLEntities(start, long(text.length))
+    return text.decode ? std::move(*DecodeXMLEntities(start, long(text.length)))
                        : std::string(start, text.length);
 }
 

@@ -2,7 +2,6 @@
 #include "xmlElementParser.h"
 
 #include <algorithm>
-#include <array>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
@@ -12,105 +11,6 @@ const ClearTag kClearTags[kClearTagCount] = {
     {"<![CDATA[", "]]>"}, {"<PRE>", "</PRE>"}, {"<Script>", "</Script>"},
     {"<!--", "-->"},      {"<!DOCTYPE", ">"},
 };
-
-namespace {
-
-// True when `text` starts with `prefix`, letters compared without regard to case. Stops at the
-// first difference, so a NUL in `text` ends the comparison before any read past it.
-bool StartsWithIgnoringCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix) {
-        if (LowerASCII(*text) != LowerASCII(*prefix))
-            return false;
-    }
-    return true;
-}
-
-// The bytes that may end a word: white space, "<", "=", ">", "/" (when ">" follows) and the NUL
-// that closes the literal.
-constexpr std::array<bool, 256> WordEnds() {
-    std::array<bool, 256> ends{};
-    for (const char c : "\t\n\r <=>/")
-        ends[static_cast<unsigned char>(c)] = true;
-    return ends;
-}
-constexpr std::array<bool, 256> kMayEndWord = WordEnds();
-
-XMLToken ReadWord(XMLParseState* pXML, const char* start) {
-    const char* end = start + 1;
-    while (!kMayEndWord[static_cast<unsigned char>(*end)] || (*end == '/' && end[1] != '>'))
-        ++end;
-    XMLToken token{XMLTokenWord, start, size_t(end - start), nullptr};
-    pXML->position = size_t(end - pXML->lpXML) + (IsXMLWhiteSpace(*end) ? 1 : 0);
-    return token;
-}
-
-} // namespace
-
-char FindNonWhiteSpace(XMLParseState* pXML) {
-    assert(pXML);
-    for (;;) {
-        const char c = pXML->lpXML[pXML->position];
-        if (c == 0)
-            return 0;
-        ++pXML->position;
-        if (!IsXMLWhiteSpace(c))
-            return c;
-    }
-}
-
-XMLToken ReadXMLToken(XMLParseState* pXML) {
-    assert(pXML);
-    const char first = FindNonWhiteSpace(pXML);
-    if (first == 0)
-        return XMLToken{XMLTokenEndOfText, pXML->lpXML + pXML->position, 0, nullptr};
-
-    const char* start = pXML->lpXML + pXML->position - 1;
-    // Every clear-section opener starts with "<": no other token needs the table.
-    for (int row = 0; first == '<' && row < kClearTagCount; ++row) {
-        const ClearTag& tag = pXML->clearTags[row];
-        if (StartsWithIgnoringCase(start, tag.opener)) {
-            pXML->position = size_t(start - pXML->lpXML) + std::strlen(tag.opener);
-            return XMLToken{XMLTokenClearOpener, start, 0, &tag};
-        }
-    }
-
-    const char next = start[1];
-    switch (first) {
-    case '<':
-        if (next == '?' || next == '/') {
-            ++pXML->position;
-            return XMLToken{next == '?' ? XMLTokenDeclarationOpener : XMLTokenEndTagOpener, start,
-                            2, nullptr};
-        }
-        return XMLToken{XMLTokenTagOpener, start, 1, nullptr};
-    case '>':
-        return XMLToken{XMLTokenTagCloser, start, 1, nullptr};
-    case '=':
-        return XMLToken{XMLTokenEquals, start, 1, nullptr};
-    case '/':
-        if (next == '>') {
-            ++pXML->position;
-            return XMLToken{XMLTokenSelfCloser, start, 2, nullptr};
-        }
-        return ReadWord(pXML, start);
-    case '"':
-    case '\'': {
-        const char* partner = start + 1;
-        while (*partner && *partner != first && *partner != '<')
-            ++partner;
-        if (*partner != first)
-            return ReadWord(pXML, start);
-        XMLToken token{XMLTokenQuotedString, start, size_t(partner - start) + 1, nullptr};
-        const char* after = partner + 1;
-        while (IsXMLWhiteSpace(*after))
-            ++after;
-        pXML->position = size_t(after - pXML->lpXML);
-        return token;
-    }
-    default:
-        return ReadWord(pXML, start);
-    }
-}
 
 void FindEndOfText(const char* lpszToken, size_t* pcbText) {
     assert(lpszToken && pcbText);
@@ -234,7 +134,7 @@ std::optional<std::string> DecodeXMLEntities(const char* text, long length) {
             bool decoded = false;
             for (const NamedEntity& entity : kNamedEntities) {
                 const size_t size = std::strlen(entity.name) + 1;
-                if (size <= available && StartsWithIgnoringCase(text + i + 1, entity.name)) {
+                if (size <= available && StartsWithIgnoringCaseXML(text + i + 1, entity.name)) {
                     out.push_back(entity.byte);
                     i += size;
                     decoded = true;
