@@ -49,9 +49,10 @@ inline int Fail(XMLParseState* pXML, int32_t code) {
     return 0;
 }
 
+// `leading`: the start of the root's text when the caller stepped over it (see XMLFlatDocument).
 template <typename Builder>
-int ParseElementInto(Builder& builder, typename Builder::Node node, XMLParseState* pXML,
-                     int depth) {
+int ParseElementInto(Builder& builder, typename Builder::Node node, XMLParseState* pXML, int depth,
+                     const char* leading = nullptr) {
     assert(pXML);
     enum class Attribute { ExpectName, HoldingName, ExpectValue };
     bool insideTag = true;
@@ -60,7 +61,7 @@ int ParseElementInto(Builder& builder, typename Builder::Node node, XMLParseStat
         insideTag = false;
     }
     Attribute attribute = Attribute::ExpectName;
-    const char* textStart = nullptr;
+    const char* textStart = leading;
     const char* attributeName = nullptr;
     size_t attributeNameLength = 0;
 

@@ -53,9 +53,18 @@ XMLFlatDocument::XMLFlatDocument(std::string text, const char* tag) : text_(std:
     texts_.reserve(16);
     items_.emplace_back();
     XMLParseState state;
-    state.lpXML = text_.c_str();
+    const char* const start = state.lpXML = text_.c_str();
+    // Before the first "<" (an answer's HTTP header) every token is text, which can only make
+    // the root's first text: stepped over at once, unless a ">" there ends the parse.
+    const char* leading = nullptr;
+    const char* const markup = std::strchr(start, '<');
+    if (markup && !std::memchr(start, '>', size_t(markup - start))) {
+        leading = start + std::strspn(start, "\t\n\r ");
+        leading = leading < markup ? leading : nullptr;
+        state.position = size_t(markup - start);
+    }
     FlatBuilder builder{*this};
-    xml_detail::ParseElementInto(builder, 0, &state, 0);
+    xml_detail::ParseElementInto(builder, 0, &state, 0, leading);
     if (state.error > XMLWarningUnmatchedEndTag)
         return;
     if (!tag || !*tag) {

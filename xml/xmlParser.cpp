@@ -25,17 +25,6 @@ bool MatchTagName(const std::optional<std::string>& name, const char* text) {
     return name && MatchTagName(std::string_view(*name), text);
 }
 
-bool MatchTagName(std::string_view name, const char* text) {
-    const size_t length = name.size();
-    for (size_t i = 0; i < length; ++i) {
-        // A NUL in `text` differs from every name byte, so the loop never passes it.
-        if (text[i] != name[i] && LowerASCII(text[i]) != LowerASCII(name[i]))
-            return false;
-    }
-    const char after = text[length];
-    return IsXMLWhiteSpace(after) || after == '/' || after == '<' || after == '=' || after == '>';
-}
-
 std::optional<std::string> CopyXMLText(const char* text, size_t length) {
     if (!text)
         return std::nullopt;

@@ -55,7 +55,15 @@ inline bool IsXMLWhiteSpace(char c) {
 inline char LowerASCII(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] && LowerASCII(a[i]) != LowerASCII(b[i]))
+            return false;
+    }
+    return true;
+}
 
 // ---- Tokenizer (inline: it runs for every token) ----
 // True when `text` starts with `prefix`, letters compared without regard to case. Stops at the
@@ -138,9 +146,7 @@ inline XMLToken ReadXMLToken(XMLParseState* pXML) {
         return ReadXMLWord(pXML, start);
     case '"':
     case '\'': {
-        const char* partner = start + 1;
-        while (*partner && *partner != first && *partner != '<')
-            ++partner;
+        const char* partner = start + 1 + std::strcspn(start + 1, first == '"' ? "\"<" : "'<");
         if (*partner != first)
             return ReadXMLWord(pXML, start);
         XMLToken token{XMLTokenQuotedString, start, size_t(partner - start) + 1, nullptr};
@@ -158,7 +164,16 @@ inline XMLToken ReadXMLToken(XMLParseState* pXML) {
 // ---- Element parser ----
 void FindEndOfText(const char* lpszToken, size_t* pcbText);
 bool MatchTagName(const std::optional<std::string>& name, const char* text);
-bool MatchTagName(std::string_view name, const char* text);
+inline bool MatchTagName(std::string_view name, const char* text) {
+    const size_t length = name.size();
+    for (size_t i = 0; i < length; ++i) {
+        // A NUL in `text` differs from every name byte, so the loop never passes it.
+        if (text[i] != name[i] && LowerASCII(text[i]) != LowerASCII(name[i]))
+            return false;
+    }
+    const char after = text[length];
+    return IsXMLWhiteSpace(after) || after == '/' || after == '<' || after == '=' || after == '>';
+}
 std::optional<std::string> DecodeXMLEntities(const char* text, long length);
 std::optional<std::string> CopyXMLText(const char* text, size_t length);
 int ReadClearSection(XMLNodeRecord* node, XMLParseState* pXML, const ClearTag* row);

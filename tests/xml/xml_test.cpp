@@ -217,6 +217,7 @@ TEST(XMLParseText, FirstTagLooksThroughDeclarationsAndTextBeforeTheMarkup) {
     EXPECT_EQ(Outcome(report, ParseXMLText(nullptr, "root", &report)), "E10 0:0");
     ExpectParses({
         {"HTTP/1.1 200 OK\r\nEXT:\r\n\r\n" + kSoap, kEnvelope, "Envelope"},
+        {"HTTP/1.1 200 OK\r\nX: a>b\r\n\r\n" + kSoap, "E8 2:6", "Envelope"},
         {"<?xml?><!-- c --><?style x?><ROOT><a/></ROOT><z/>", "ROOT{a}", "root"},
         // A missing tag gives the last element looked at, without error.
         {"<a/><b/><c/>", "c", "zzz"},
