@@ -83,14 +83,15 @@ std::string unread_json(const UnreadEntry& entry) {
     return text + ",\"reason\":" + json_string(entry.reason) + "}";
 }
 
-std::string pad(std::string text, std::size_t width) {
+// Appends `text` and blanks up to `width`.
+void pad_onto(std::string& out, const std::string& text, std::size_t width) {
     // Columns line up by characters, not bytes: the arrow of "2222 → 22" is three bytes.
     std::size_t shown = 0;
     for (unsigned char c : text)
         shown += (c & 0xC0) != 0x80;
+    out += text;
     if (shown < width)
-        text.append(width - shown, ' ');
-    return text;
+        out.append(width - shown, ' ');
 }
 
 } // namespace
@@ -144,15 +145,19 @@ std::string status_json(const SearchOutcome& router) {
 }
 
 std::string list_text(const std::vector<MappingRecord>& rows) {
-    std::string text =
-        pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) + pad("LEASE", 11) + "NAME\n";
+    std::string text;
     // About a line's width a row: a table of hundreds of rows is not copied as it grows.
-    text.reserve(text.size() + rows.size() * 80);
+    text.reserve((rows.size() + 1) * 80);
+    pad_onto(text, "PORT", 14);
+    pad_onto(text, "PROTOCOL", 10);
+    pad_onto(text, "INTERNAL", 23);
+    pad_onto(text, "LEASE", 11);
+    text += "NAME\n";
     for (const MappingRecord& row : rows) {
-        text += pad(terminal_text(quaymap::ports_text(row)), 14);
-        text += pad(terminal_text(row.protocol), 10);
-        text += pad(terminal_text(row.internal_client + ":" + row.internal_port), 23);
-        text += pad(quaymap::lease_text(row.lease_duration), 11);
+        pad_onto(text, terminal_text(quaymap::ports_text(row)), 14);
+        pad_onto(text, terminal_text(row.protocol), 10);
+        pad_onto(text, terminal_text(row.internal_client + ":" + row.internal_port), 23);
+        pad_onto(text, quaymap::lease_text(row.lease_duration), 11);
         text += terminal_text(row.description);
         text += '\n';
     }
