@@ -21,7 +21,9 @@ AnswerWalk::AnswerWalk(const std::string& answer, const std::string& action, boo
       document_(answer, "Envelope"), envelope_(document_.Found()),
       body_(document_.FindChildNamed(envelope_, "Body")),
       response_(document_.FindChildNamed(body_, response_name(action))) {
-    if (!missing(envelope_, "SOAP-ENV:Envelope") && !missing(body_, "SOAP-ENV:Body"))
+    // The label is written only when it is needed.
+    if (!missing(envelope_, "SOAP-ENV:Envelope") && !missing(body_, "SOAP-ENV:Body") &&
+        response_ == XMLFlatDocument::kNone)
         missing(response_, "u:" + action + "Response");
 }
 
@@ -56,10 +58,11 @@ bool AnswerWalk::upnp_error(int& code, std::string& description) const {
     return true;
 }
 
-bool AnswerWalk::missing(Element node, const std::string& label) {
+bool AnswerWalk::missing(Element node, std::string_view label) {
     if (node != XMLFlatDocument::kNone)
         return false;
-    error_ = "Fail to get mapping info from response data.(NO \"" + label + "\" node.)\n";
+    error_ = "Fail to get mapping info from response data.(NO \"";
+    error_.append(label).append("\" node.)\n");
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "xmlFlatDocument.h"
 
 #include <string>
+#include <string_view>
 
 namespace upnp_detail {
 
@@ -34,7 +35,7 @@ class AnswerWalk {
 
   private:
     using Element = XMLFlatDocument::Element;
-    bool missing(Element node, const std::string& label);
+    bool missing(Element node, std::string_view label);
 
     bool empty_;
     bool broken_;

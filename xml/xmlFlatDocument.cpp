@@ -105,8 +105,10 @@ std::string XMLFlatDocument::TextAtOrEmpty(Element node, int i) const {
         return std::string();
     const Text& text = texts_[size_t(at)];
     const char* start = text_.c_str() + text.start;
-    return text.decode ? std::move(*DecodeXMLEntities(start, long(text.length)))
-                       : std::string(start, text.length);
+    // Without a reference the text decodes to itself (it holds no NUL: the parse stopped there).
+    if (!text.decode || !std::memchr(start, '&', text.length))
+        return std::string(start, text.length);
+    return std::move(*DecodeXMLEntities(start, long(text.length)));
 }
 
 XMLFlatDocument::Element XMLFlatDocument::ChildAt(Element node, int i) const {

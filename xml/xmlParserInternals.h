@@ -58,6 +58,8 @@ inline char LowerASCII(char c) {
 inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
+    if (a == b) // names are mostly asked for as written
+        return true;
     for (size_t i = 0; i < a.size(); ++i) {
         if (a[i] != b[i] && LowerASCII(a[i]) != LowerASCII(b[i]))
             return false;
@@ -107,7 +109,7 @@ inline char FindNonWhiteSpace(XMLParseState* pXML) {
     }
 }
 
-inline XMLToken ReadXMLToken(XMLParseState* pXML) {
+[[gnu::always_inline]] inline XMLToken ReadXMLToken(XMLParseState* pXML) {
     assert(pXML);
     const char first = FindNonWhiteSpace(pXML);
     if (first == 0)
