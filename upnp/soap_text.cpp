@@ -2,6 +2,7 @@
 
 #include "xmlParser.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <string_view>
@@ -41,14 +42,14 @@ std::string soap_request(const std::string& path, const std::string& authority,
         "\"\r\nCONTENT-TYPE: text/xml ; charset=\"utf-8\"\r\nContent-Length: ",
         length_text,
         " \r\nConnection: close\r\n\r\n"};
-    std::string text;
     for (const std::string_view piece : header)
         length += piece.size();
-    text.reserve(length);
+    std::string text(length, '\0');
+    char* at = &text[0];
     for (const std::string_view piece : header)
-        text += piece;
+        at = std::copy(piece.begin(), piece.end(), at);
     for (const std::string_view piece : envelope)
-        text += piece;
+        at = std::copy(piece.begin(), piece.end(), at);
     return text;
 }
 

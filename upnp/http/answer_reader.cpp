@@ -92,14 +92,15 @@ void AnswerReader::take_head(const char* data, std::size_t size, std::size_t& us
         fail("it is no HTTP answer");
         return;
     }
-    // Header lines end in CR LF; a bare LF is taken too, as routers write either.
-    const std::size_t from = before >= 3 ? before - 3 : 0;
-    std::size_t end = head_.find("\n\r\n", from);
-    std::size_t blank = 3;
-    const std::size_t bare = head_.find("\n\n", from);
-    if (bare != std::string::npos && (end == std::string::npos || bare < end)) {
-        end = bare;
-        blank = 2;
+    // Header lines end in CR LF; a bare LF is taken too, as routers write either: the header ends
+    // at the first LF followed by LF or by CR LF.
+    std::size_t end = std::string::npos, blank = 0;
+    for (std::size_t p = before >= 3 ? before - 3 : 0;
+         end == std::string::npos && (p = head_.find('\n', p)) != std::string::npos; ++p) {
+        if (p + 1 < head_.size() && head_[p + 1] == '\n')
+            end = p, blank = 2;
+        else if (p + 2 < head_.size() && head_[p + 1] == '\r' && head_[p + 2] == '\n')
+            end = p, blank = 3;
     }
     if (end == std::string::npos) {
         if (head_.size() > kHeadCap)
