@@ -25,7 +25,7 @@ bool UpnpNat::call(const upnp_http::Url& to, const std::string& type, const std:
     // A reason left from an earlier action must not be read as this one's.
     upnp_error_code = 0;
     upnp_error_description.clear();
-    std::string request = upnp_wire::soap_request(to.path, to.authority(), type, action, arguments);
+    std::string request = upnp_wire::soap_request(to, type, action, arguments);
     // Only AddPortMapping marks its receive loop on the console.
     const bool marked = action == "AddPortMapping";
     if (marked)

@@ -4,14 +4,23 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <climits>
 #include <string_view>
 
 namespace upnp_wire {
 
-std::string soap_request(const std::string& path, const std::string& authority,
-                         const std::string& service_type, const std::string& action,
-                         const std::string& arguments) {
+namespace {
+
+template <std::size_t N> std::string_view decimal(char (&buffer)[N], std::size_t value) {
+    return std::string_view(buffer,
+                            std::size_t(std::to_chars(buffer, buffer + N, value).ptr - buffer));
+}
+
+} // namespace
+
+std::string soap_request(const upnp_http::Url& to, const std::string& service_type,
+                         const std::string& action, const std::string& arguments) {
     // Measured first, so that the request is written into one buffer of its final size.
     const std::string_view envelope[] = {
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
@@ -29,18 +38,22 @@ std::string soap_request(const std::string& path, const std::string& authority,
     std::size_t length = 0;
     for (const std::string_view piece : envelope)
         length += piece.size();
-    const std::string length_text = std::to_string(length);
+    char port[8], size[24];
+    // The Host header names host and port as Url::authority() does.
     const std::string_view header[] = {
         "POST ",
-        path,
+        to.path,
         " HTTP/1.1\r\nHOST: ",
-        authority,
+        to.ipv6 ? "[" : "",
+        to.host,
+        to.ipv6 ? "]:" : ":",
+        decimal(port, to.port),
         "\r\nSOAPACTION:\"",
         service_type,
         "#",
         action,
         "\"\r\nCONTENT-TYPE: text/xml ; charset=\"utf-8\"\r\nContent-Length: ",
-        length_text,
+        decimal(size, length),
         " \r\nConnection: close\r\n\r\n"};
     for (const std::string_view piece : header)
         length += piece.size();
