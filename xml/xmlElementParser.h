@@ -9,7 +9,8 @@
 #include <cstring>
 
 // A builder names its node handle `Node` and offers:
-//   bool Matches(Node, const char* text)  MatchTagName on the node's name (the root has none)
+//   bool Matches(Node, const char* text, size_t length)
+//        MatchTagName on the node's name (the root has none), `text` a word of `length` bytes
 //   bool Named(Node), bool Declaration(Node)
 //   Node AddChild(Node, const char* name, size_t length, int declaration)
 //   void AddText(Node, const char* text, size_t length, bool decode)
@@ -149,7 +150,7 @@ int ParseElementInto(Builder& builder, typename Builder::Node node, XMLParseStat
             if (pXML->pendingEndTagLength) {
                 if (!builder.Named(node))
                     return Fail(pXML, XMLErrorUnmatchedEndTag);
-                if (builder.Matches(node, pXML->pendingEndTag)) {
+                if (builder.Matches(node, pXML->pendingEndTag, pXML->pendingEndTagLength)) {
                     pXML->pendingEndTag = nullptr;
                     pXML->pendingEndTagLength = 0;
                 }
@@ -165,7 +166,7 @@ int ParseElementInto(Builder& builder, typename Builder::Node node, XMLParseStat
                 return Fail(pXML, XMLErrorMissingEndTagName);
             if (ReadXMLToken(pXML).kind != XMLTokenTagCloser)
                 return Fail(pXML, XMLErrorMissingEndTagName);
-            if (!builder.Matches(node, name.start)) {
+            if (!builder.Matches(node, name.start, name.length)) {
                 pXML->error = XMLWarningUnmatchedEndTag;
                 pXML->pendingEndTag = name.start;
                 pXML->pendingEndTagLength = name.length;

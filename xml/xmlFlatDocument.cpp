@@ -6,8 +6,9 @@ struct FlatBuilder {
     using Node = XMLFlatDocument::Element;
     XMLFlatDocument& document;
 
-    bool Matches(Node node, const char* text) const {
-        return node != 0 && MatchTagName(document.NameOf(document.items_[size_t(node)]), text);
+    bool Matches(Node node, const char* text, size_t length) const {
+        return node != 0 &&
+               MatchTagName(document.NameOf(document.items_[size_t(node)]), text, length);
     }
     static bool Named(Node node) { return node != 0; }
     bool Declaration(Node node) const { return document.items_[size_t(node)].declaration; }

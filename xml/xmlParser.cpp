@@ -151,7 +151,9 @@ namespace {
 // The public tree: a record per element, texts and attributes copied as they are found.
 struct TreeBuilder {
     using Node = XMLNodeRecord*;
-    static bool Matches(Node node, const char* text) { return MatchTagName(node->name, text); }
+    static bool Matches(Node node, const char* text, size_t length) {
+        return node->name && MatchTagName(*node->name, text, length);
+    }
     static bool Named(Node node) { return bool(node->name); }
     static bool Declaration(Node node) { return node->declaration != 0; }
     static Node AddChild(Node node, const char* name, size_t length, int declaration) {

@@ -166,12 +166,16 @@ inline char FindNonWhiteSpace(XMLParseState* pXML) {
 // ---- Element parser ----
 void FindEndOfText(const char* lpszToken, size_t* pcbText);
 bool MatchTagName(const std::optional<std::string>& name, const char* text);
-inline bool MatchTagName(std::string_view name, const char* text) {
+// `known`: how many bytes of `text` are there for sure (the length of its word), so that a name
+// no longer than that is compared whole, as written, before letter by letter.
+inline bool MatchTagName(std::string_view name, const char* text, size_t known = 0) {
     const size_t length = name.size();
-    for (size_t i = 0; i < length; ++i) {
-        // A NUL in `text` differs from every name byte, so the loop never passes it.
-        if (text[i] != name[i] && LowerASCII(text[i]) != LowerASCII(name[i]))
-            return false;
+    if (length > known || std::memcmp(text, name.data(), length) != 0) {
+        for (size_t i = 0; i < length; ++i) {
+            // A NUL in `text` differs from every name byte, so the loop never passes it.
+            if (text[i] != name[i] && LowerASCII(text[i]) != LowerASCII(name[i]))
+                return false;
+        }
     }
     const char after = text[length];
     return IsXMLWhiteSpace(after) || after == '/' || after == '<' || after == '=' || after == '>';
