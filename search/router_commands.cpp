@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 
 namespace quaymap {
 
@@ -106,14 +107,19 @@ CommandResult RouterEngine::list(const RowSink& row) {
         upnp_.mapping_lines.clear();
         upnp_.mappings_cut = false;
     }
+    std::vector<MappingRecord> fresh;
     for (;;) {
-        std::vector<MappingRecord> fresh;
+        fresh.clear();
         bool done = false;
         {
             std::lock_guard<std::mutex> lock(upnp_mutex_);
             const int count = upnp_.read_mappings(cursor);
-            if (count > 0)
-                fresh.assign(upnp_.mappings.end() - count, upnp_.mappings.end());
+            // Each step's rows are handed on, not kept: the client's lists stay one step long
+            // instead of growing with the table.
+            fresh.assign(std::make_move_iterator(upnp_.mappings.end() - count),
+                         std::make_move_iterator(upnp_.mappings.end()));
+            upnp_.mappings.clear();
+            upnp_.mapping_lines.clear();
             done = cursor.done;
             if (done) {
                 // A router lost half-way leaves the rows read so far, and says so.
