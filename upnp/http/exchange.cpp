@@ -15,8 +15,8 @@ namespace {
 
 constexpr std::size_t kChunkSize = 102400;
 
-Clock::time_point after(int ms) {
-    return Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+Clock::time_point after(Clock::time_point from, int ms) {
+    return from + std::chrono::milliseconds(ms < 0 ? 0 : ms);
 }
 
 Clock::time_point earliest(Clock::time_point a, Clock::time_point b) {
@@ -37,7 +37,8 @@ Exchange::Exchange(const std::string& host, uint16_t port, std::string request,
                    const Limits& limits, std::string marker)
     : limits_(limits), request_(std::move(request)), marker_(std::move(marker)),
       reader_(limits.body_cap) {
-    connect_end_ = earliest(after(limits.connect_budget_ms), limits.deadline);
+    now_ = Clock::now();
+    connect_end_ = earliest(after(now_, limits.connect_budget_ms), limits.deadline);
     sockaddr_in v4{};
     sockaddr_in6 v6{};
     if (::inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
@@ -59,6 +60,7 @@ Exchange::Exchange(const std::string& host, uint16_t port, std::string request,
 Exchange::Exchange(int fd, const Limits& limits, std::string marker)
     : limits_(limits), marker_(std::move(marker)), fd_(fd), owned_(false), connected_(true),
       reader_(limits.body_cap) {
+    now_ = Clock::now();
     start_receiving();
 }
 
@@ -93,7 +95,7 @@ short Exchange::events() const {
 
 void Exchange::attempt() {
     ++attempts_;
-    if (Clock::now() >= connect_end_)
+    if (now_ >= connect_end_)
         return finish();
     fd_ = ::socket(family_, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0)
@@ -103,14 +105,14 @@ void Exchange::attempt() {
     if (errno != EINPROGRESS)
         return attempt_failed(errno);
     stage_ = Stage::connecting;
-    wake_at_ = earliest(after(limits_.connect_timeout_ms), connect_end_);
+    wake_at_ = earliest(after(now_, limits_.connect_timeout_ms), connect_end_);
 }
 
 void Exchange::attempt_failed(int error) {
     close_socket();
     // Nothing listens there: asking again cannot change that within one exchange.
     refused_ = error == ECONNREFUSED;
-    const Clock::time_point resume = after(limits_.connect_pause_ms);
+    const Clock::time_point resume = after(Clock::now(), limits_.connect_pause_ms);
     if (refused_ || attempts_ >= limits_.connect_tries || resume >= connect_end_)
         return finish();
     stage_ = Stage::pausing;
@@ -124,7 +126,7 @@ void Exchange::start_sending() {
         return;
     }
     stage_ = Stage::sending;
-    wake_at_ = earliest(after(limits_.read_wait_ms * limits_.max_tries), limits_.deadline);
+    wake_at_ = earliest(after(now_, limits_.read_wait_ms * limits_.max_tries), limits_.deadline);
     send_some();
 }
 
@@ -152,11 +154,15 @@ void Exchange::start_receiving() {
     // Not cleared: every read says how much of it is filled.
     if (!buffer_)
         buffer_.reset(new char[kChunkSize]);
-    receive_end_ = earliest(after(limits_.read_wait_ms * limits_.max_tries), limits_.deadline);
-    wake_at_ = earliest(after(limits_.read_wait_ms), receive_end_);
+    receive_end_ =
+        earliest(after(now_, limits_.read_wait_ms * limits_.max_tries), limits_.deadline);
+    wake_at_ = earliest(after(now_, limits_.read_wait_ms), receive_end_);
 }
 
 void Exchange::step(short revents) {
+    // One reading of the clock for the step: its checks and the limits it sets count from it.
+    if (stage_ != Stage::receiving)
+        now_ = Clock::now();
     switch (stage_) {
     case Stage::connecting:
         if (revents & (POLLERR | POLLHUP)) {
@@ -167,17 +173,17 @@ void Exchange::step(short revents) {
         }
         if (revents & POLLOUT)
             return start_sending();
-        if (Clock::now() >= wake_at_)
+        if (now_ >= wake_at_)
             attempt_failed(ETIMEDOUT);
         return;
     case Stage::pausing:
-        if (Clock::now() >= wake_at_)
+        if (now_ >= wake_at_)
             attempt();
         return;
     case Stage::sending:
         if (revents != 0)
             return send_some();
-        if (Clock::now() >= wake_at_)
+        if (now_ >= wake_at_)
             start_receiving();
         return;
     case Stage::receiving:
@@ -209,7 +215,7 @@ void Exchange::receive(short revents) {
                 reader_.body().find(marker_, before >= marker_.size() ? before - marker_.size() + 1
                                                                       : 0) != std::string::npos)
                 return finish();
-            wake_at_ = earliest(after(limits_.read_wait_ms), receive_end_);
+            wake_at_ = earliest(after(Clock::now(), limits_.read_wait_ms), receive_end_);
             return;
         }
     }
@@ -221,7 +227,7 @@ void Exchange::receive(short revents) {
             on_read(buffer_.get(), 0);
         if (++empty_waits_ >= limits_.max_tries)
             return finish();
-        wake_at_ = earliest(after(limits_.read_wait_ms), receive_end_);
+        wake_at_ = earliest(after(now, limits_.read_wait_ms), receive_end_);
     }
 }
 
