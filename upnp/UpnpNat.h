@@ -200,6 +200,10 @@ class UpnpNat {
         MappingRecord previous;
         uint64_t changes_seen = 0;
         std::set<std::string> read; // "PORT/PROTOCOL" of each row the walk has read
+        std::string url;            // the control URL as last split, and its parts
+        bool split = false;
+        std::string host, path;
+        uint16_t port = 0;
     };
     // Appends the records of one step to `mappings` (and `mapping_lines`) and returns how many;
     // a default-constructed cursor starts a fresh listing.

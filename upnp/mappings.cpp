@@ -130,21 +130,23 @@ int UpnpNat::read_mappings(MappingCursor& cursor) {
                           : MappingCursor::Mode::probe;
     }
     follow_changes(cursor);
-    std::string host;
-    uint16_t port = 0;
-    std::string path;
-    if (!parse_url(control_url, host, port, path)) {
+    // Split once for the whole listing, and again only should the control URL change.
+    if (!cursor.split || cursor.url != control_url) {
+        cursor.split = parse_url(control_url, cursor.host, cursor.port, cursor.path);
+        cursor.url = control_url;
+    }
+    if (!cursor.split) {
         cursor.done = cursor.lost = true;
         fail("Fail to parseURl: " + control_url + "\n", Failure::unreachable);
         return 0;
     }
     switch (cursor.mode) {
     case MappingCursor::Mode::probe:
-        return read_probe(cursor, host, port, path);
+        return read_probe(cursor, cursor.host, cursor.port, cursor.path);
     case MappingCursor::Mode::pages:
-        return read_page(cursor, host, port, path);
+        return read_page(cursor, cursor.host, cursor.port, cursor.path);
     default:
-        return read_index(cursor, host, port, path);
+        return read_index(cursor, cursor.host, cursor.port, cursor.path);
     }
 }
 
