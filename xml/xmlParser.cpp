@@ -7,11 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-const ClearTag kClearTags[kClearTagCount] = {
-    {"<![CDATA[", "]]>"}, {"<PRE>", "</PRE>"}, {"<Script>", "</Script>"},
-    {"<!--", "-->"},      {"<!DOCTYPE", ">"},
-};
-
 void FindEndOfText(const char* lpszToken, size_t* pcbText) {
     assert(lpszToken && pcbText);
     size_t length = *pcbText;

@@ -14,7 +14,22 @@ struct ClearTag {
 };
 
 constexpr int kClearTagCount = 5;
-extern const ClearTag kClearTags[kClearTagCount];
+inline constexpr ClearTag kClearTags[kClearTagCount] = {
+    {"<![CDATA[", "]]>"}, {"<PRE>", "</PRE>"}, {"<Script>", "</Script>"},
+    {"<!--", "-->"},      {"<!DOCTYPE", ">"},
+};
+// The second bytes of the openers above, in either case: a tag starting otherwise opens none.
+constexpr std::array<bool, 256> ClearSecondBytes() {
+    std::array<bool, 256> bytes{};
+    for (const ClearTag& tag : kClearTags) {
+        const char c = tag.opener[1];
+        bytes[static_cast<unsigned char>(c)] = true;
+        bytes[static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)] = true;
+        bytes[static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c)] = true;
+    }
+    return bytes;
+}
+inline constexpr std::array<bool, 256> kClearSecondBytes = ClearSecondBytes();
 
 struct XMLParseState {
     const char* lpXML = nullptr; // NUL-terminated, not owned
@@ -118,7 +133,9 @@ inline char FindNonWhiteSpace(XMLParseState* pXML) {
     const char* start = pXML->lpXML + pXML->position - 1;
     // Every clear-section opener starts with "<": no other token needs the table, and a tag's
     // second byte rules out most rows before a whole opener is compared.
-    for (int row = 0; first == '<' && row < kClearTagCount; ++row) {
+    const bool may_open = first == '<' && (pXML->clearTags != kClearTags ||
+                                           kClearSecondBytes[static_cast<unsigned char>(start[1])]);
+    for (int row = 0; may_open && row < kClearTagCount; ++row) {
         const ClearTag& tag = pXML->clearTags[row];
         if (LowerASCII(start[1]) == LowerASCII(tag.opener[1]) &&
             StartsWithIgnoringCaseXML(start, tag.opener)) {
