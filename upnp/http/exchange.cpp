@@ -104,6 +104,18 @@ void Exchange::attempt() {
         return start_sending();
     if (errno != EINPROGRESS)
         return attempt_failed(errno);
+    // A near router (this host, a fast link) has often completed the handshake before connect
+    // returns: the request then goes at once, without first waiting to hear the socket is
+    // writable. A handshake still under way leaves the socket unwritable, and the wait below.
+    if (!request_.empty()) {
+        const ssize_t n = ::send(fd_, request_.data(), request_.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent_ = static_cast<std::size_t>(n);
+            return start_sending();
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return attempt_failed(errno);
+    }
     stage_ = Stage::connecting;
     wake_at_ = earliest(after(now_, limits_.connect_timeout_ms), connect_end_);
 }
