@@ -82,12 +82,13 @@ XMLFlatDocument::XMLFlatDocument(std::string text, const char* tag) : text_(std:
     }
 }
 
-XMLFlatDocument::Element XMLFlatDocument::FindChildNamed(Element node,
-                                                         std::string_view name) const {
+XMLFlatDocument::Element XMLFlatDocument::FindChildNamed(Element node, std::string_view name,
+                                                         Element after) const {
     if (node == kNone)
         return kNone;
-    for (Element child = items_[size_t(node)].first_child; child != kNone;
-         child = items_[size_t(child)].next_sibling) {
+    for (Element child = after == kNone ? items_[size_t(node)].first_child
+                                        : items_[size_t(after)].next_sibling;
+         child != kNone; child = items_[size_t(child)].next_sibling) {
         const Item& item = items_[size_t(child)];
         if (item.name_length - item.local == name.size() &&
             EqualsIgnoringCase(NameOf(item).substr(item.local), name))
@@ -96,20 +97,20 @@ XMLFlatDocument::Element XMLFlatDocument::FindChildNamed(Element node,
     return kNone;
 }
 
-std::string XMLFlatDocument::TextAtOrEmpty(Element node, int i) const {
+std::optional<std::string> XMLFlatDocument::TextAt(Element node, int i) const {
     if (node == kNone || i < 0)
-        return std::string();
+        return std::nullopt;
     int32_t at = items_[size_t(node)].first_text;
     for (; at >= 0 && i > 0; --i)
         at = texts_[size_t(at)].next;
     if (at < 0)
-        return std::string();
+        return std::nullopt;
     const Text& text = texts_[size_t(at)];
     const char* start = text_.c_str() + text.start;
     // Without a reference the text decodes to itself (it holds no NUL: the parse stopped there).
     if (!text.decode || !std::memchr(start, '&', text.length))
         return std::string(start, text.length);
-    return std::move(*DecodeXMLEntities(start, long(text.length)));
+    return DecodeXMLEntities(start, long(text.length));
 }
 
 XMLFlatDocument::Element XMLFlatDocument::ChildAt(Element node, int i) const {

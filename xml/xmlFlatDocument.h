@@ -1,9 +1,11 @@
-// A document read once and then dropped (a SOAP answer): parsed as ParseXMLText parses it, into
-// one table of elements instead of a record per node. Attributes and clear sections are passed
-// over, and a text is decoded only when asked for. Its queries answer as the tree's do.
+// A document read once and then dropped (a SOAP answer, a device description): parsed as
+// ParseXMLText parses it, into one table of elements instead of a record per node. Attributes and
+// clear sections are passed over, and a text is decoded only when asked for. Its queries answer as
+// the tree's do.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,10 +21,14 @@ class XMLFlatDocument {
 
     // The element ParseXMLText(text, tag) gives.
     Element Found() const { return found_; }
-    // FindChildNamed: the first child whose local name is `name`, letter case ignored.
-    Element FindChildNamed(Element node, std::string_view name) const;
-    // TextAtOrEmpty: the element's text number `i`, decoded as the tree's is.
-    std::string TextAtOrEmpty(Element node, int i) const;
+    // FindChildNamed: the first child whose local name is `name`, letter case ignored; after
+    // `after` when given (as a position carried on).
+    Element FindChildNamed(Element node, std::string_view name, Element after = kNone) const;
+    // TextAt: the element's text number `i`, decoded as the tree's is; none when it has none.
+    std::optional<std::string> TextAt(Element node, int i) const;
+    std::string TextAtOrEmpty(Element node, int i) const {
+        return TextAt(node, i).value_or(std::string());
+    }
     // ChildAt, and the name and declaration flag of an element.
     Element ChildAt(Element node, int i) const;
     std::string_view Name(Element node) const { return NameOf(items_[size_t(node)]); }
