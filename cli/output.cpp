@@ -66,14 +66,23 @@ std::string unread_json(const quaymap::Unread& entry) {
     return text + ",\"reason\":" + json_string(entry.reason) + "}";
 }
 
-std::string pad(std::string text, std::size_t width) {
+// Blanks after what `out` holds from `start` on, up to `width`.
+void pad_from(std::string& out, std::size_t start, std::size_t width) {
     // Columns line up by characters, not bytes: the arrow of "2222 → 22" is three bytes.
     std::size_t shown = 0;
-    for (unsigned char c : text)
-        shown += (c & 0xC0) != 0x80;
+    for (std::size_t i = start; i < out.size(); ++i)
+        shown += (static_cast<unsigned char>(out[i]) & 0xC0) != 0x80;
     if (shown < width)
-        text.append(width - shown, ' ');
-    return text;
+        out.append(width - shown, ' ');
+}
+
+// Router text as the terminal may show it, in a column `width` characters wide.
+void cell_onto(std::string& out, const std::string& text, std::size_t width) {
+    const std::size_t start = out.size();
+    if (!append_terminal_text(out, text))
+        return pad_from(out, start, width);
+    if (text.size() < width) // ASCII: a character a byte
+        out.append(width - text.size(), ' ');
 }
 
 } // namespace
@@ -131,16 +140,28 @@ std::string list_text(const std::vector<quaymap::Mapping>& rows,
                       const std::vector<std::string>& marks) {
     const bool marked = std::any_of(marks.begin(), marks.end(),
                                     [](const std::string& mark) { return !mark.empty(); });
-    std::string text = pad("PORT", 14) + pad("PROTOCOL", 10) + pad("INTERNAL", 23) +
-                       pad("LEASE", 11) + (marked ? pad("QUAYMAP", 11) : "") + "NAME\n";
+    std::string text;
+    // About a line's width a row: a table of hundreds of rows is not copied as it grows.
+    text.reserve((rows.size() + 1) * 80);
+    cell_onto(text, "PORT", 14);
+    cell_onto(text, "PROTOCOL", 10);
+    cell_onto(text, "INTERNAL", 23);
+    cell_onto(text, "LEASE", 11);
+    if (marked)
+        cell_onto(text, "QUAYMAP", 11);
+    text += "NAME\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const quaymap::Mapping& row = rows[i];
-        text += pad(terminal_text(quaymap::ports_text(row)), 14) +
-                pad(terminal_text(row.protocol), 10) +
-                pad(terminal_text(row.internal_client + ":" + row.internal_port), 23) +
-                pad(quaymap::lease_text(row.lease_duration), 11) +
-                (marked ? pad(i < marks.size() ? marks[i] : "", 11) : "") +
-                terminal_text(row.description) + "\n";
+        cell_onto(text, quaymap::ports_text(row), 14);
+        cell_onto(text, row.protocol, 10);
+        cell_onto(text, row.internal_client + ":" + row.internal_port, 23);
+        const std::size_t lease = text.size();
+        text += quaymap::lease_text(row.lease_duration);
+        pad_from(text, lease, 11);
+        if (marked)
+            cell_onto(text, i < marks.size() ? marks[i] : "", 11);
+        append_terminal_text(text, row.description);
+        text += '\n';
     }
     return text;
 }

@@ -2,6 +2,7 @@
 
 #include "router_text.h"
 
+#include <algorithm>
 #include <sys/types.h>
 
 namespace quaymap_cli {
@@ -9,7 +10,27 @@ namespace quaymap_cli {
 using quaymap::utf8_at;
 using quaymap::Utf8Char;
 
+namespace {
+
+// Printable ASCII, nearly every router text, stands as it is.
+bool printable_ascii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+} // namespace
+
+bool append_terminal_text(std::string& out, const std::string& text) {
+    if (!printable_ascii(text)) {
+        out += terminal_text(text);
+        return false;
+    }
+    out += text;
+    return true;
+}
+
 std::string terminal_text(const std::string& text, bool line_feeds) {
+    if (printable_ascii(text))
+        return text;
     std::string shown;
     for (std::size_t at = 0; at < text.size();) {
         const Utf8Char c = utf8_at(text, at);

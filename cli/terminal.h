@@ -10,6 +10,8 @@ namespace quaymap_cli {
 // Control characters (C0, DEL, C1) as "\x1b" escapes, invalid UTF-8 as U+FFFD; with
 // `line_feeds`, a line feed stays one.
 std::string terminal_text(const std::string& text, bool line_feeds = false);
+// Appends terminal_text(text) to `out`; true when that is `text` itself, printable ASCII.
+bool append_terminal_text(std::string& out, const std::string& text);
 
 // terminal_text over a stream of chunks, line feeds kept and a carriage return before one
 // dropped: a character or a line end split between two chunks is kept whole.

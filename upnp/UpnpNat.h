@@ -235,6 +235,10 @@ class UpnpNat {
         MappingRecord previous;
         uint64_t changes_seen = 0;
         std::set<std::string> read; // "PORT/PROTOCOL" of each row the walk has read
+        std::string url;            // the control URL as last split, and its parts
+        bool split = false;
+        std::string host, path;
+        uint16_t port = 0;
     };
     // Appends the records of one step to `mappings` (and `mapping_lines`) and returns how many;
     // a default-constructed cursor starts a fresh listing.
@@ -258,7 +262,7 @@ class UpnpNat {
            upnp_http::Clock::time_point deadline = upnp_http::Clock::time_point::max()) const;
     // One request and its answer on a connection of its own; false when no connection was made.
     // `source`: the local address it leaves from; empty: the system's choice.
-    bool transfer(const upnp_http::Url& to, const std::string& request, int max_tries,
+    bool transfer(const upnp_http::Url& to, std::string request, int max_tries,
                   const std::string& marker, Echo echo, upnp_http::Clock::time_point deadline,
                   std::string& answer, const std::string& source = "");
     bool call(const upnp_http::Url& to, const std::string& type, const std::string& action,

@@ -6,11 +6,24 @@
 
 namespace upnp_detail {
 
+namespace {
+
+std::string response_name(const std::string& action) {
+    std::string name;
+    name.reserve(action.size() + 8);
+    return name.append(action).append("Response");
+}
+
+} // namespace
+
 AnswerWalk::AnswerWalk(const std::string& answer, const std::string& action, bool broken)
     : empty_(answer.empty()), broken_(broken), status_200_(upnp_wire::http_status_is_200(answer)),
-      envelope_(ParseXMLText(answer, "Envelope")), body_(FindChildNamed(envelope_, "Body")),
-      response_(FindChildNamed(body_, action + "Response")) {
-    if (!missing(envelope_, "SOAP-ENV:Envelope") && !missing(body_, "SOAP-ENV:Body"))
+      document_(answer, "Envelope"), envelope_(document_.Found()),
+      body_(document_.FindChildNamed(envelope_, "Body")),
+      response_(document_.FindChildNamed(body_, response_name(action))) {
+    // The label is written only when it is needed.
+    if (!missing(envelope_, "SOAP-ENV:Envelope") && !missing(body_, "SOAP-ENV:Body") &&
+        response_ == XMLFlatDocument::kNone)
         missing(response_, "u:" + action + "Response");
 }
 
@@ -19,15 +32,17 @@ UpnpNat::Failure AnswerWalk::verdict() const {
         return UpnpNat::Failure::unreachable;
     if (broken_)
         return UpnpNat::Failure::bad_answer;
-    if (!IsEmptyNode(FindChildNamed(body_, "Fault")) || !status_200_)
+    if (document_.FindChildNamed(body_, "Fault") != XMLFlatDocument::kNone || !status_200_)
         return UpnpNat::Failure::refused;
-    return IsEmptyNode(response_) ? UpnpNat::Failure::bad_answer : UpnpNat::Failure::none;
+    return response_ == XMLFlatDocument::kNone ? UpnpNat::Failure::bad_answer
+                                               : UpnpNat::Failure::none;
 }
 
 bool AnswerWalk::upnp_error(int& code, std::string& description) const {
-    const XMLNode error =
-        FindChildNamed(FindChildNamed(FindChildNamed(body_, "Fault"), "detail"), "UPnPError");
-    const std::string text = TextAtOrEmpty(FindChildNamed(error, "errorCode"), 0);
+    const Element error = document_.FindChildNamed(
+        document_.FindChildNamed(document_.FindChildNamed(body_, "Fault"), "detail"), "UPnPError");
+    const std::string text =
+        document_.TextAtOrEmpty(document_.FindChildNamed(error, "errorCode"), 0);
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
         ++i;
@@ -39,28 +54,30 @@ bool AnswerWalk::upnp_error(int& code, std::string& description) const {
     if (i == digits)
         return false;
     code = static_cast<int>(value);
-    description = TextAtOrEmpty(FindChildNamed(error, "errorDescription"), 0);
+    description = document_.TextAtOrEmpty(document_.FindChildNamed(error, "errorDescription"), 0);
     return true;
 }
 
-bool AnswerWalk::missing(const XMLNode& node, const std::string& label) {
-    if (!IsEmptyNode(node))
+bool AnswerWalk::missing(Element node, std::string_view label) {
+    if (node != XMLFlatDocument::kNone)
         return false;
-    error_ = "Fail to get mapping info from response data.(NO \"" + label + "\" node.)\n";
+    error_ = "Fail to get mapping info from response data.(NO \"";
+    error_.append(label).append("\" node.)\n");
     return true;
 }
 
 std::string AnswerWalk::argument(const char* name) {
     if (!ok())
         return std::string();
-    const XMLNode node = ChildNamedAt(response_, name, 0);
+    const Element node = document_.FindChildNamed(response_, name);
     if (missing(node, name))
         return std::string();
-    return TextAtOrEmpty(node, 0);
+    return document_.TextAtOrEmpty(node, 0);
 }
 
 std::string AnswerWalk::optional_argument(const char* name) const {
-    return ok() ? TextAtOrEmpty(ChildNamedAt(response_, name, 0), 0) : std::string();
+    return ok() ? document_.TextAtOrEmpty(document_.FindChildNamed(response_, name), 0)
+                : std::string();
 }
 
 } // namespace upnp_detail

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "UpnpNat.h"
-#include "xmlParser.h"
+#include "xmlFlatDocument.h"
 
 #include <string>
+#include <string_view>
 
 namespace upnp_detail {
 
@@ -33,14 +34,17 @@ class AnswerWalk {
     std::string optional_argument(const char* name) const;
 
   private:
-    bool missing(const XMLNode& node, const std::string& label);
+    using Element = XMLFlatDocument::Element;
+    bool missing(Element node, std::string_view label);
 
     bool empty_;
     bool broken_;
     bool status_200_;
-    XMLNode envelope_;
-    XMLNode body_;
-    XMLNode response_;
+    // Read as a flat table: an answer is walked once, down a few elements, and dropped.
+    XMLFlatDocument document_;
+    Element envelope_;
+    Element body_;
+    Element response_;
     std::string error_;
 };
 

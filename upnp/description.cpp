@@ -2,10 +2,11 @@
 #include "answer_walk.h"
 #include "wire_text.h"
 
-#include "xmlParser.h"
+#include "xmlFlatDocument.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <optional>
 
 namespace {
 
@@ -33,21 +34,24 @@ const char* const kWalkFailures[] = {
     "can't find  \" SERVICE_WANIP \" or \" SERVICE_WANPPP \" service.\n",
 };
 
-int rank_of(const std::string* text, const char* const* types) {
-    for (int rank = 0; text != nullptr && types[rank] != nullptr; ++rank)
+using Element = XMLFlatDocument::Element;
+constexpr Element kNone = XMLFlatDocument::kNone;
+
+int rank_of(const std::optional<std::string>& text, const char* const* types) {
+    for (int rank = 0; text && types[rank] != nullptr; ++rank)
         if (*text == types[rank])
             return rank;
     return -1;
 }
 
 // Every "device" child of `parent` whose first deviceType reads one of `types` exactly.
-std::vector<XMLNode> devices_of_type(const XMLNode& parent, const char* const* types) {
-    std::vector<XMLNode> found;
+std::vector<Element> devices_of_type(const XMLFlatDocument& xml, Element parent,
+                                     const char* const* types) {
+    std::vector<Element> found;
     // Carrying the position on rather than counting again from the first child each time keeps
     // a description with a huge device list linear.
-    int position = 0;
-    for (XMLNode device; !IsEmptyNode(device = FindChildNamed(parent, "device", &position));)
-        if (rank_of(TextAt(ChildNamedAt(device, "deviceType", 0), 0), types) >= 0)
+    for (Element device = kNone; (device = xml.FindChildNamed(parent, "device", device)) != kNone;)
+        if (rank_of(xml.TextAt(xml.FindChildNamed(device, "deviceType"), 0), types) >= 0)
             found.push_back(device);
     return found;
 }
@@ -72,8 +76,10 @@ bool UpnpNat::parse_description() {
         return fail(text, Failure::bad_answer);
     };
 
-    const XMLNode root = ParseXMLText(description, "root");
-    if (IsEmptyNode(root))
+    // Read flat: the walk looks at a few elements once, and needs no tree of them.
+    const XMLFlatDocument xml(description, "root");
+    const Element root = xml.Found();
+    if (root == kNone)
         return failed("The device descripe XML file is not a valid XML file. Cann't find root "
                       "element.\n");
 
@@ -81,8 +87,8 @@ bool UpnpNat::parse_description() {
     // fails leaves the result of an earlier one as it was.
     std::string base;
     std::string resolve_from = describe_url;
-    const std::string* url_base = TextAt(ChildNamedAt(root, "URLBase", 0), 0);
-    if (url_base != nullptr) {
+    const std::optional<std::string> url_base = xml.TextAt(xml.FindChildNamed(root, "URLBase"), 0);
+    if (url_base) {
         base = *url_base;
         resolve_from = upnp_http::resolve(describe_url, *url_base);
     } else {
@@ -93,12 +99,13 @@ bool UpnpNat::parse_description() {
         base = describe_url.substr(0, slash);
     }
 
-    const std::vector<XMLNode> gateways = devices_of_type(root, kGatewayTypes);
+    const std::vector<Element> gateways = devices_of_type(xml, root, kGatewayTypes);
     if (gateways.empty())
         return failed(kWalkFailures[0]);
-    const XMLNode gateway = gateways.front();
-    const std::string* name = TextAt(ChildNamedAt(gateway, "friendlyName", 0), 0);
-    const std::string* device_udn = TextAt(ChildNamedAt(gateway, "UDN", 0), 0);
+    const Element gateway = gateways.front();
+    const std::optional<std::string> name =
+        xml.TextAt(xml.FindChildNamed(gateway, "friendlyName"), 0);
+    const std::optional<std::string> device_udn = xml.TextAt(xml.FindChildNamed(gateway, "UDN"), 0);
 
     // A router may offer several WAN devices and connection devices (a PPP one that is not
     // connected beside the IP one that is): all of them are searched.
@@ -110,28 +117,29 @@ bool UpnpNat::parse_description() {
     std::vector<Found> found;
     std::string unusable;
     std::string firewall;
-    const XMLNode gateway_list = ChildNamedAt(gateway, "deviceList", 0);
-    for (const XMLNode& wan : devices_of_type(gateway_list, kWanDeviceTypes)) {
+    const Element gateway_list = xml.FindChildNamed(gateway, "deviceList");
+    for (const Element wan : devices_of_type(xml, gateway_list, kWanDeviceTypes)) {
         reached = std::max(reached, 3);
-        const XMLNode wan_list = ChildNamedAt(wan, "deviceList", 0);
-        if (IsEmptyNode(wan_list))
+        const Element wan_list = xml.FindChildNamed(wan, "deviceList");
+        if (wan_list == kNone)
             continue;
         reached = std::max(reached, 4);
-        for (const XMLNode& connection : devices_of_type(wan_list, kWanConnectionDeviceTypes)) {
+        for (const Element connection : devices_of_type(xml, wan_list, kWanConnectionDeviceTypes)) {
             reached = std::max(reached, 5);
-            const XMLNode services = ChildNamedAt(connection, "serviceList", 0);
-            if (IsEmptyNode(services))
+            const Element services = xml.FindChildNamed(connection, "serviceList");
+            if (services == kNone)
                 continue;
             reached = std::max(reached, 6);
-            int position = 0;
-            for (XMLNode service;
-                 !IsEmptyNode(service = FindChildNamed(services, "service", &position));) {
-                const std::string* type = TextAt(FindChildNamed(service, "serviceType"), 0);
+            for (Element service = kNone;
+                 (service = xml.FindChildNamed(services, "service", service)) != kNone;) {
+                const std::optional<std::string> type =
+                    xml.TextAt(xml.FindChildNamed(service, "serviceType"), 0);
                 const int rank = rank_of(type, kServiceTypes);
-                const bool is_firewall = type != nullptr && *type == SERVICE_WANIP6FC;
+                const bool is_firewall = type && *type == SERVICE_WANIP6FC;
                 // A service without a control URL cannot be driven; another of the right type may.
-                const std::string* control = TextAt(FindChildNamed(service, "controlURL"), 0);
-                if ((rank < 0 && !is_firewall) || control == nullptr || control->empty())
+                const std::optional<std::string> control =
+                    xml.TextAt(xml.FindChildNamed(service, "controlURL"), 0);
+                if ((rank < 0 && !is_firewall) || !control || control->empty())
                     continue;
                 const std::string url = upnp_http::resolve(resolve_from, *control);
                 std::string why;
@@ -148,7 +156,7 @@ bool UpnpNat::parse_description() {
             }
         }
     }
-    if (IsEmptyNode(gateway_list))
+    if (gateway_list == kNone)
         reached = 1;
     else if (reached == 1)
         reached = 2;
@@ -167,10 +175,11 @@ bool UpnpNat::parse_description() {
     control_url = services_.front().control_url;
     firewall_control_url = firewall;
     base_URL = base;
-    if (name != nullptr)
+    if (name)
         friendly_name = *name;
-    udn = device_udn != nullptr ? *device_udn : std::string();
-    const std::string gateway_type = TextAtOrEmpty(ChildNamedAt(gateway, "deviceType", 0), 0);
+    udn = device_udn ? *device_udn : std::string();
+    const std::string gateway_type =
+        xml.TextAtOrEmpty(xml.FindChildNamed(gateway, "deviceType"), 0);
     igd_version = gateway_type == upnp_wire::kGatewayDeviceType2 ? 2 : 1;
     close_tcp();
     return succeed(STATUS_SERVICE_SELECTED);

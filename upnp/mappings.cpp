@@ -15,13 +15,17 @@ constexpr std::size_t kChangesKept = 64;
 const char* const kEntryAction = "GetGenericPortMappingEntry";
 
 std::string entry_arguments(int index) {
-    return "<NewPortMappingIndex>" + std::to_string(index) +
-           "</NewPortMappingIndex><NewRemoteHost></NewRemoteHost>\r\n"
-           "<NewExternalPort></NewExternalPort>\r\n<NewProtocol></NewProtocol>\r\n"
-           "<NewInternalPort></NewInternalPort>\r\n<NewInternalClient></NewInternalClient>\r\n"
-           "<NewEnabled>1</NewEnabled>\r\n"
-           "<NewPortMappingDescription></NewPortMappingDescription>\r\n"
-           "<NewLeaseDuration></NewLeaseDuration>\r\n";
+    static constexpr char kRest[] =
+        "</NewPortMappingIndex><NewRemoteHost></NewRemoteHost>\r\n"
+        "<NewExternalPort></NewExternalPort>\r\n<NewProtocol></NewProtocol>\r\n"
+        "<NewInternalPort></NewInternalPort>\r\n<NewInternalClient></NewInternalClient>\r\n"
+        "<NewEnabled>1</NewEnabled>\r\n"
+        "<NewPortMappingDescription></NewPortMappingDescription>\r\n"
+        "<NewLeaseDuration></NewLeaseDuration>\r\n";
+    const std::string number = std::to_string(index);
+    std::string text;
+    text.reserve(21 + number.size() + sizeof kRest);
+    return text.append("<NewPortMappingIndex>").append(number).append(kRest);
 }
 
 std::string page_arguments(uint32_t start_port, const char* protocol) {
@@ -36,8 +40,19 @@ std::string totally(int count) {
 }
 
 std::string line_of(const MappingRecord& record) {
-    return record.external_port + "/" + record.protocol + "[" + record.description + "]-->" +
-           record.internal_client + ":" + record.internal_port + "\r\n";
+    std::string line;
+    line.reserve(record.external_port.size() + record.protocol.size() + record.description.size() +
+                 record.internal_client.size() + record.internal_port.size() + 10);
+    return line.append(record.external_port)
+        .append("/")
+        .append(record.protocol)
+        .append("[")
+        .append(record.description)
+        .append("]-->")
+        .append(record.internal_client)
+        .append(":")
+        .append(record.internal_port)
+        .append("\r\n");
 }
 
 // The port of a listed entry; 0 when the text is none.
@@ -115,21 +130,23 @@ int UpnpNat::read_mappings(MappingCursor& cursor) {
                           : MappingCursor::Mode::probe;
     }
     follow_changes(cursor);
-    std::string host;
-    uint16_t port = 0;
-    std::string path;
-    if (!parse_url(control_url, host, port, path)) {
+    // Split once for the whole listing, and again only should the control URL change.
+    if (!cursor.split || cursor.url != control_url) {
+        cursor.split = parse_url(control_url, cursor.host, cursor.port, cursor.path);
+        cursor.url = control_url;
+    }
+    if (!cursor.split) {
         cursor.done = cursor.lost = true;
         fail("Fail to parseURl: " + control_url + "\n", Failure::unreachable);
         return 0;
     }
     switch (cursor.mode) {
     case MappingCursor::Mode::probe:
-        return read_probe(cursor, host, port, path);
+        return read_probe(cursor, cursor.host, cursor.port, cursor.path);
     case MappingCursor::Mode::pages:
-        return read_page(cursor, host, port, path);
+        return read_page(cursor, cursor.host, cursor.port, cursor.path);
     default:
-        return read_index(cursor, host, port, path);
+        return read_index(cursor, cursor.host, cursor.port, cursor.path);
     }
 }
 

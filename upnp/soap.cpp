@@ -25,14 +25,12 @@ bool UpnpNat::call(const upnp_http::Url& to, const std::string& type, const std:
     // A reason left from an earlier action must not be read as this one's.
     upnp_error_code = 0;
     upnp_error_description.clear();
-    const std::string envelope = upnp_wire::soap_envelope(action, type, arguments);
-    const std::string request =
-        upnp_wire::soap_header(to.path, to.authority(), type, action, envelope.size()) + envelope;
+    std::string request = upnp_wire::soap_request(to, type, action, arguments);
     // Only AddPortMapping marks its receive loop on the console.
     const bool marked = action == "AddPortMapping";
     if (marked)
         say("aaaaaaaaaaaaaaaaaaaaaaaaaa\n");
-    const bool sent = transfer(to, request, max_tries, "Envelope>",
+    const bool sent = transfer(to, std::move(request), max_tries, "Envelope>",
                                marked ? Echo::marks : Echo::none, deadline, answer, source);
     if (marked && sent)
         say("bbbbbbbbbbbbbbbb\n");

@@ -45,14 +45,14 @@ std::string UpnpNat::receive_until(const std::string& marker, int max_tries) {
     return answer.text();
 }
 
-bool UpnpNat::transfer(const upnp_http::Url& to, const std::string& request, int max_tries,
+bool UpnpNat::transfer(const upnp_http::Url& to, std::string request, int max_tries,
                        const std::string& marker, Echo echo, upnp_http::Clock::time_point deadline,
                        std::string& answer, const std::string& source) {
     close_tcp();
     answer_problem_.clear();
     upnp_http::Limits bounds = limits(max_tries, deadline);
     bounds.source = source;
-    upnp_http::Exchange exchange(to.host, to.port, request, bounds, marker);
+    upnp_http::Exchange exchange(to.host, to.port, std::move(request), bounds, marker);
     if (echo == Echo::chunks)
         exchange.on_read = [this](const char* data, std::size_t size) {
             std::string chunk;

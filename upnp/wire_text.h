@@ -42,11 +42,9 @@ bool description_url_of(const std::string& answer, std::string& url);
 // `authority`: host and port as the Host header names them.
 std::string description_request(const std::string& path, const std::string& authority);
 
-std::string soap_envelope(const std::string& action, const std::string& service_type,
-                          const std::string& arguments);
-std::string soap_header(const std::string& path, const std::string& authority,
-                        const std::string& service_type, const std::string& action,
-                        std::size_t envelope_length);
+// A SOAP action's whole request: the HTTP header, then the envelope around `arguments`.
+std::string soap_request(const upnp_http::Url& to, const std::string& service_type,
+                         const std::string& action, const std::string& arguments);
 
 // True when the answer's HTTP status line carries the code 200.
 bool http_status_is_200(const std::string& answer);

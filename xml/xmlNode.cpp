@@ -40,16 +40,6 @@ XMLNode::~XMLNode() {
         ReleaseNode(record_);
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerASCII(a[i]) != LowerASCII(b[i]))
-            return false;
-    }
-    return true;
-}
-
 namespace {
 
 // Room is set ahead of each append, so the vector never picks its own growth.

@@ -1,112 +1,11 @@
 // Tokenizer, element parser, entity decoding and the parse entry points.
-#include "xmlParserInternals.h"
+#include "xmlElementParser.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-const ClearTag kClearTags[kClearTagCount] = {
-    {"<![CDATA[", "]]>"}, {"<PRE>", "</PRE>"}, {"<Script>", "</Script>"},
-    {"<!--", "-->"},      {"<!DOCTYPE", ">"},
-};
-
-namespace {
-
-// True when `text` starts with `prefix`, letters compared without regard to case. Stops at the
-// first difference, so a NUL in `text` ends the comparison before any read past it.
-bool StartsWithIgnoringCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix) {
-        if (LowerASCII(*text) != LowerASCII(*prefix))
-            return false;
-    }
-    return true;
-}
-
-bool EndsWord(const char* p) {
-    const char c = *p;
-    return c == 0 || IsXMLWhiteSpace(c) || c == '<' || c == '=' || c == '>' ||
-           (c == '/' && p[1] == '>');
-}
-
-XMLToken ReadWord(XMLParseState* pXML, const char* start) {
-    const char* end = start + 1;
-    while (!EndsWord(end))
-        ++end;
-    XMLToken token{XMLTokenWord, start, size_t(end - start), nullptr};
-    pXML->position = size_t(end - pXML->lpXML) + (IsXMLWhiteSpace(*end) ? 1 : 0);
-    return token;
-}
-
-} // namespace
-
-char FindNonWhiteSpace(XMLParseState* pXML) {
-    assert(pXML);
-    for (;;) {
-        const char c = pXML->lpXML[pXML->position];
-        if (c == 0)
-            return 0;
-        ++pXML->position;
-        if (!IsXMLWhiteSpace(c))
-            return c;
-    }
-}
-
-XMLToken ReadXMLToken(XMLParseState* pXML) {
-    assert(pXML);
-    const char first = FindNonWhiteSpace(pXML);
-    if (first == 0)
-        return XMLToken{XMLTokenEndOfText, pXML->lpXML + pXML->position, 0, nullptr};
-
-    const char* start = pXML->lpXML + pXML->position - 1;
-    for (int row = 0; row < kClearTagCount; ++row) {
-        const ClearTag& tag = pXML->clearTags[row];
-        // Most tokens differ from every opener in their first byte; check that cheaply first.
-        if (LowerASCII(tag.opener[0]) == LowerASCII(first) &&
-            StartsWithIgnoringCase(start, tag.opener)) {
-            pXML->position = size_t(start - pXML->lpXML) + std::strlen(tag.opener);
-            return XMLToken{XMLTokenClearOpener, start, 0, &tag};
-        }
-    }
-
-    const char next = start[1];
-    switch (first) {
-    case '<':
-        if (next == '?' || next == '/') {
-            ++pXML->position;
-            return XMLToken{next == '?' ? XMLTokenDeclarationOpener : XMLTokenEndTagOpener, start,
-                            2, nullptr};
-        }
-        return XMLToken{XMLTokenTagOpener, start, 1, nullptr};
-    case '>':
-        return XMLToken{XMLTokenTagCloser, start, 1, nullptr};
-    case '=':
-        return XMLToken{XMLTokenEquals, start, 1, nullptr};
-    case '/':
-        if (next == '>') {
-            ++pXML->position;
-            return XMLToken{XMLTokenSelfCloser, start, 2, nullptr};
-        }
-        return ReadWord(pXML, start);
-    case '"':
-    case '\'': {
-        const char* partner = start + 1;
-        while (*partner && *partner != first && *partner != '<')
-            ++partner;
-        if (*partner != first)
-            return ReadWord(pXML, start);
-        XMLToken token{XMLTokenQuotedString, start, size_t(partner - start) + 1, nullptr};
-        const char* after = partner + 1;
-        while (IsXMLWhiteSpace(*after))
-            ++after;
-        pXML->position = size_t(after - pXML->lpXML);
-        return token;
-    }
-    default:
-        return ReadWord(pXML, start);
-    }
-}
 
 void FindEndOfText(const char* lpszToken, size_t* pcbText) {
     assert(lpszToken && pcbText);
@@ -118,16 +17,7 @@ void FindEndOfText(const char* lpszToken, size_t* pcbText) {
 }
 
 bool MatchTagName(const std::optional<std::string>& name, const char* text) {
-    if (!name)
-        return false;
-    const size_t length = name->size();
-    for (size_t i = 0; i < length; ++i) {
-        // A NUL in `text` differs from every name byte, so the loop never passes it.
-        if (LowerASCII(text[i]) != LowerASCII((*name)[i]))
-            return false;
-    }
-    const char after = text[length];
-    return IsXMLWhiteSpace(after) || after == '/' || after == '<' || after == '=' || after == '>';
+    return name && MatchTagName(std::string_view(*name), text);
 }
 
 std::optional<std::string> CopyXMLText(const char* text, size_t length) {
@@ -214,12 +104,21 @@ std::optional<std::string> DecodeXMLEntities(const char* text, long length) {
     out.reserve(end);
     size_t i = 0;
     while (i < end && text[i]) {
+        // Plain bytes are taken a run at a time, up to the next reference or NUL.
+        size_t plain = i;
+        while (plain < end && text[plain] && text[plain] != '&')
+            ++plain;
+        if (plain > i) {
+            out.append(text + i, plain - i);
+            i = plain;
+            continue;
+        }
         if (text[i] == '&') {
             const size_t available = end - i;
             bool decoded = false;
             for (const NamedEntity& entity : kNamedEntities) {
                 const size_t size = std::strlen(entity.name) + 1;
-                if (size <= available && StartsWithIgnoringCase(text + i + 1, entity.name)) {
+                if (size <= available && StartsWithIgnoringCaseXML(text + i + 1, entity.name)) {
                     out.push_back(entity.byte);
                     i += size;
                     decoded = true;
@@ -242,173 +141,44 @@ std::optional<std::string> DecodeXMLEntities(const char* text, long length) {
     return out;
 }
 
-int ReadClearSection(XMLNodeRecord* node, XMLParseState* pXML, const ClearTag* row) {
-    const char* from = pXML->lpXML + pXML->position;
-    const char* closer = std::strstr(from, row->closer);
-    if (!closer) {
-        pXML->error = XMLErrorUnmatchedEndTag;
-        return 0;
-    }
-    AppendClear(node, CopyXMLText(from, size_t(closer - from)), row->opener, row->closer);
-    pXML->position = size_t(closer - pXML->lpXML) + std::strlen(row->closer);
-    return 1;
-}
-
 namespace {
 
-void FlushText(XMLNodeRecord* node, const char*& textStart, const char* end, bool decode) {
-    if (!textStart)
-        return;
-    size_t length = size_t(end - textStart);
-    FindEndOfText(textStart, &length);
-    AppendText(node, decode ? DecodeXMLEntities(textStart, long(length))
-                            : CopyXMLText(textStart, length));
-    textStart = nullptr;
-}
-
-int Fail(XMLParseState* pXML, int32_t code) {
-    pXML->error = code;
-    return 0;
-}
+// The public tree: a record per element, texts and attributes copied as they are found.
+struct TreeBuilder {
+    using Node = XMLNodeRecord*;
+    static bool Matches(Node node, const char* text, size_t length) {
+        return node->name && MatchTagName(*node->name, text, length);
+    }
+    static bool Named(Node node) { return bool(node->name); }
+    static bool Declaration(Node node) { return node->declaration != 0; }
+    static Node AddChild(Node node, const char* name, size_t length, int declaration) {
+        return AppendChild(node, CopyXMLText(name, length), declaration).record();
+    }
+    static void AddText(Node node, const char* text, size_t length, bool decode) {
+        AppendText(node,
+                   decode ? DecodeXMLEntities(text, long(length)) : CopyXMLText(text, length));
+    }
+    static void AddAttribute(Node node, const char* name, size_t length, const char* value,
+                             size_t size) {
+        AppendAttribute(node, CopyXMLText(name, length),
+                        value ? DecodeXMLEntities(value, long(size)) : std::nullopt);
+    }
+    static void AddClear(Node node, const char* value, size_t length, const ClearTag* row) {
+        AppendClear(node, CopyXMLText(value, length), row->opener, row->closer);
+    }
+    static void Close(Node node) { TrimNodeArrays(node); }
+};
 
 } // namespace
 
+int ReadClearSection(XMLNodeRecord* node, XMLParseState* pXML, const ClearTag* row) {
+    TreeBuilder builder;
+    return xml_detail::ReadClearInto(builder, node, pXML, row);
+}
+
 int ParseXMLElement(XMLNodeRecord* node, XMLParseState* pXML, int depth) {
-    assert(pXML);
-    enum class Attribute { ExpectName, HoldingName, ExpectValue };
-    bool insideTag = true;
-    if (pXML->first) {
-        pXML->first = 0;
-        insideTag = false;
-    }
-    Attribute attribute = Attribute::ExpectName;
-    const char* textStart = nullptr;
-    const char* attributeName = nullptr;
-    size_t attributeNameLength = 0;
-
-    for (;;) {
-        const XMLToken token = ReadXMLToken(pXML);
-        if (token.kind == XMLTokenEndOfText)
-            return 0;
-
-        if (insideTag) {
-            switch (attribute) {
-            case Attribute::ExpectName:
-                if (token.kind == XMLTokenWord) {
-                    attributeName = token.start;
-                    attributeNameLength = token.length;
-                    attribute = Attribute::HoldingName;
-                } else if (token.kind == XMLTokenTagCloser) {
-                    insideTag = false;
-                } else if (token.kind == XMLTokenSelfCloser) {
-                    TrimNodeArrays(node);
-                    return 1;
-                } else {
-                    return Fail(pXML, XMLErrorUnexpectedToken);
-                }
-                continue;
-            case Attribute::HoldingName:
-                if (token.kind == XMLTokenWord) {
-                    AppendAttribute(node, CopyXMLText(attributeName, attributeNameLength),
-                                    std::nullopt);
-                    attributeName = token.start;
-                    attributeNameLength = token.length;
-                } else if (token.kind == XMLTokenEquals) {
-                    attribute = Attribute::ExpectValue;
-                } else if (token.kind == XMLTokenTagCloser || token.kind == XMLTokenSelfCloser) {
-                    size_t length = attributeNameLength;
-                    if (node->declaration && attributeName[length - 1] == '?')
-                        --length;
-                    if (length > 0)
-                        AppendAttribute(node, CopyXMLText(attributeName, length), std::nullopt);
-                    attribute = Attribute::ExpectName;
-                    if (token.kind == XMLTokenSelfCloser) {
-                        TrimNodeArrays(node);
-                        return 1;
-                    }
-                    insideTag = false;
-                } else {
-                    return Fail(pXML, XMLErrorUnexpectedToken);
-                }
-                continue;
-            case Attribute::ExpectValue:
-                if (token.kind == XMLTokenWord || token.kind == XMLTokenQuotedString) {
-                    const char* value = token.start;
-                    size_t length = token.length;
-                    if (token.kind == XMLTokenQuotedString) {
-                        ++value;
-                        length -= 2;
-                    } else if (node->declaration && value[length - 1] == '?') {
-                        --length;
-                    }
-                    AppendAttribute(node, CopyXMLText(attributeName, attributeNameLength),
-                                    DecodeXMLEntities(value, long(length)));
-                    attribute = Attribute::ExpectName;
-                    continue;
-                }
-                return Fail(pXML, XMLErrorUnexpectedToken);
-            }
-        }
-
-        switch (token.kind) {
-        case XMLTokenWord:
-        case XMLTokenQuotedString:
-        case XMLTokenEquals:
-            if (!textStart)
-                textStart = token.start;
-            break;
-        case XMLTokenTagOpener:
-        case XMLTokenDeclarationOpener: {
-            FlushText(node, textStart, token.start, false);
-            const XMLToken name = ReadXMLToken(pXML);
-            if (name.kind != XMLTokenWord)
-                return Fail(pXML, XMLErrorMissingStartTagName);
-            if (depth >= kXMLMaxDepth)
-                return Fail(pXML, XMLErrorUnexpectedToken);
-            const XMLNode child = AppendChild(node, CopyXMLText(name.start, name.length),
-                                              token.kind == XMLTokenDeclarationOpener ? 1 : 0);
-            if (!ParseXMLElement(child.record(), pXML, depth + 1))
-                return 0;
-            if (pXML->pendingEndTagLength) {
-                if (!node->name)
-                    return Fail(pXML, XMLErrorUnmatchedEndTag);
-                if (MatchTagName(node->name, pXML->pendingEndTag)) {
-                    pXML->pendingEndTag = nullptr;
-                    pXML->pendingEndTagLength = 0;
-                }
-                return 1;
-            }
-            textStart = nullptr;
-            break;
-        }
-        case XMLTokenEndTagOpener: {
-            FlushText(node, textStart, token.start, true);
-            const XMLToken name = ReadXMLToken(pXML);
-            if (name.kind != XMLTokenWord)
-                return Fail(pXML, XMLErrorMissingEndTagName);
-            if (ReadXMLToken(pXML).kind != XMLTokenTagCloser)
-                return Fail(pXML, XMLErrorMissingEndTagName);
-            if (!MatchTagName(node->name, name.start)) {
-                pXML->error = XMLWarningUnmatchedEndTag;
-                pXML->pendingEndTag = name.start;
-                pXML->pendingEndTagLength = name.length;
-                if (!pXML->warned) {
-                    pXML->warned = true;
-                    pXML->warningPosition = pXML->position;
-                }
-            }
-            TrimNodeArrays(node);
-            return 1;
-        }
-        case XMLTokenClearOpener:
-            FlushText(node, textStart, token.start, false);
-            if (!ReadClearSection(node, pXML, token.clearTag))
-                return 0;
-            break;
-        default:
-            return Fail(pXML, XMLErrorUnexpectedToken);
-        }
-    }
+    TreeBuilder builder;
+    return xml_detail::ParseElementInto(builder, node, pXML, depth);
 }
 
 void CountLinesAndColumns(const char* lpXML, size_t position, int32_t* line, int32_t* column) {

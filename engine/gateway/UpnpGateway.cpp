@@ -13,9 +13,10 @@ namespace {
 constexpr int kConflictInMappingEntry = 718;
 constexpr int kNoSuchEntry = 714;
 
-Mapping mapping_of(const MappingRecord& record) {
-    return {record.description,     record.protocol,      record.external_port,
-            record.internal_client, record.internal_port, record.lease_duration};
+Mapping mapping_of(MappingRecord record) {
+    return {std::move(record.description),   std::move(record.protocol),
+            std::move(record.external_port), std::move(record.internal_client),
+            std::move(record.internal_port), std::move(record.lease_duration)};
 }
 
 } // namespace
@@ -64,14 +65,19 @@ CommandResult UpnpGateway::list(const RowSink& row) {
         client_.mapping_lines.clear();
         client_.mappings_cut = false;
     }
+    std::vector<Mapping> fresh;
     for (;;) {
-        std::vector<Mapping> fresh;
+        fresh.clear();
         bool done = false;
         {
             const std::lock_guard<std::mutex> lock(client_lock_);
             const int count = client_.read_mappings(cursor);
             for (auto it = client_.mappings.end() - count; it != client_.mappings.end(); ++it)
-                fresh.push_back(mapping_of(*it));
+                fresh.push_back(mapping_of(std::move(*it)));
+            // Each step's rows are handed on, not kept: the client's lists stay one step long
+            // instead of growing with the table.
+            client_.mappings.clear();
+            client_.mapping_lines.clear();
             done = cursor.done;
             if (done) {
                 // A router lost half-way leaves the rows read so far, and says so.

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <string_view>
 #include <strings.h>
 
 namespace upnp_http {
@@ -11,7 +12,8 @@ namespace {
 // Chunk-size and trailer lines are short; a longer one is no framing anyone sends.
 constexpr std::size_t kLineCap = 4096;
 
-std::string trimmed(const std::string& text, std::size_t from, std::size_t to) {
+std::string_view trimmed(std::string_view text) {
+    std::size_t from = 0, to = text.size();
     while (from < to && (text[from] == ' ' || text[from] == '\t'))
         ++from;
     while (to > from && (text[to - 1] == ' ' || text[to - 1] == '\t' || text[to - 1] == '\r'))
@@ -19,17 +21,18 @@ std::string trimmed(const std::string& text, std::size_t from, std::size_t to) {
     return text.substr(from, to - from);
 }
 
-bool named(const std::string& line, std::size_t colon, const char* name) {
-    return trimmed(line, 0, colon).size() == std::char_traits<char>::length(name) &&
-           ::strncasecmp(line.c_str(), name, colon) == 0;
+// The name runs from the start of the line to its colon: blanks around it make another name.
+bool named(std::string_view name, const char* wanted) {
+    return name.size() == std::char_traits<char>::length(wanted) &&
+           ::strncasecmp(name.data(), wanted, name.size()) == 0;
 }
 
 // "HTTP/1.1 200 OK": the code, or 0 when the line is no status line.
-int status_of(const std::string& line) {
-    if (line.size() < 5 || ::strncasecmp(line.c_str(), "HTTP/", 5) != 0)
+int status_of(std::string_view line) {
+    if (line.size() < 5 || ::strncasecmp(line.data(), "HTTP/", 5) != 0)
         return 0;
     std::size_t p = line.find(' ');
-    if (p == std::string::npos)
+    if (p == std::string_view::npos)
         return 0;
     while (p < line.size() && line[p] == ' ')
         ++p;
@@ -89,14 +92,15 @@ void AnswerReader::take_head(const char* data, std::size_t size, std::size_t& us
         fail("it is no HTTP answer");
         return;
     }
-    // Header lines end in CR LF; a bare LF is taken too, as routers write either.
-    const std::size_t from = before >= 3 ? before - 3 : 0;
-    std::size_t end = head_.find("\n\r\n", from);
-    std::size_t blank = 3;
-    const std::size_t bare = head_.find("\n\n", from);
-    if (bare != std::string::npos && (end == std::string::npos || bare < end)) {
-        end = bare;
-        blank = 2;
+    // Header lines end in CR LF; a bare LF is taken too, as routers write either: the header ends
+    // at the first LF followed by LF or by CR LF.
+    std::size_t end = std::string::npos, blank = 0;
+    for (std::size_t p = before >= 3 ? before - 3 : 0;
+         end == std::string::npos && (p = head_.find('\n', p)) != std::string::npos; ++p) {
+        if (p + 1 < head_.size() && head_[p + 1] == '\n')
+            end = p, blank = 2;
+        else if (p + 2 < head_.size() && head_[p + 1] == '\r' && head_[p + 2] == '\n')
+            end = p, blank = 3;
     }
     if (end == std::string::npos) {
         if (head_.size() > kHeadCap)
@@ -106,7 +110,8 @@ void AnswerReader::take_head(const char* data, std::size_t size, std::size_t& us
     end += blank;
     used = end - before;
     head_.resize(end);
-    status_ = status_of(head_.substr(0, head_.find('\n')));
+    const std::string_view head(head_);
+    status_ = status_of(head.substr(0, head.find('\n')));
     if (status_ == 0) {
         fail("its status line cannot be read");
         return;
@@ -123,32 +128,36 @@ void AnswerReader::take_head(const char* data, std::size_t size, std::size_t& us
 void AnswerReader::start_body() {
     state_ = State::body;
     bool has_length = false;
-    for (std::size_t line = head_.find('\n') + 1; line < head_.size();) {
-        std::size_t next = head_.find('\n', line);
-        if (next == std::string::npos)
-            next = head_.size();
-        const std::string text = head_.substr(line, next - line);
+    const std::string_view head(head_);
+    for (std::size_t line = head.find('\n') + 1; line < head.size();) {
+        std::size_t next = head.find('\n', line);
+        if (next == std::string_view::npos)
+            next = head.size();
+        const std::string_view text = head.substr(line, next - line);
         line = next + 1;
         const std::size_t colon = text.find(':');
-        if (colon == std::string::npos)
+        if (colon == std::string_view::npos)
             continue;
-        const std::string value = trimmed(text, colon + 1, text.size());
-        if (named(text, colon, "Transfer-Encoding")) {
+        const std::string_view name = text.substr(0, colon);
+        const std::string_view value = trimmed(text.substr(colon + 1));
+        if (named(name, "Transfer-Encoding")) {
             // Only the last coding says how the body ends; chunked must be last where present.
             const std::size_t comma = value.rfind(',');
-            const std::string last =
-                trimmed(value, comma == std::string::npos ? 0 : comma + 1, value.size());
-            framing_ =
-                ::strcasecmp(last.c_str(), "chunked") == 0 ? Framing::chunked : Framing::to_close;
+            std::string_view last =
+                trimmed(comma == std::string_view::npos ? value : value.substr(comma + 1));
+            last = last.substr(0, last.find('\0')); // read as a C string
+            framing_ = named(last, "chunked") ? Framing::chunked : Framing::to_close;
             if (framing_ == Framing::to_close)
                 break;
-        } else if (named(text, colon, "Content-Length") && framing_ != Framing::chunked) {
+        } else if (named(name, "Content-Length") && framing_ != Framing::chunked) {
             if (value.empty() || value.size() > 18 ||
-                value.find_first_not_of("0123456789") != std::string::npos) {
+                value.find_first_not_of("0123456789") != std::string_view::npos) {
                 fail("its Content-Length cannot be read");
                 return;
             }
-            const uint64_t length = std::stoull(value);
+            uint64_t length = 0;
+            for (const char digit : value)
+                length = length * 10 + uint64_t(digit - '0');
             if (has_length && length != left_) {
                 fail("it gives two lengths");
                 return;

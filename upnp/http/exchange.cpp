@@ -15,8 +15,8 @@ namespace {
 
 constexpr std::size_t kChunkSize = 102400;
 
-Clock::time_point after(int ms) {
-    return Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+Clock::time_point after(Clock::time_point from, int ms) {
+    return from + std::chrono::milliseconds(ms < 0 ? 0 : ms);
 }
 
 Clock::time_point earliest(Clock::time_point a, Clock::time_point b) {
@@ -51,7 +51,8 @@ Exchange::Exchange(const std::string& host, uint16_t port, std::string request,
                    const Limits& limits, std::string marker)
     : limits_(limits), request_(std::move(request)), marker_(std::move(marker)),
       reader_(limits.body_cap) {
-    connect_end_ = earliest(after(limits.connect_budget_ms), limits.deadline);
+    now_ = Clock::now();
+    connect_end_ = earliest(after(now_, limits.connect_budget_ms), limits.deadline);
     sockaddr_in v4{};
     sockaddr_in6 v6{};
     if (::inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
@@ -73,6 +74,7 @@ Exchange::Exchange(const std::string& host, uint16_t port, std::string request,
 Exchange::Exchange(int fd, const Limits& limits, std::string marker)
     : limits_(limits), marker_(std::move(marker)), fd_(fd), owned_(false), connected_(true),
       reader_(limits.body_cap) {
+    now_ = Clock::now();
     start_receiving();
 }
 
@@ -107,7 +109,7 @@ short Exchange::events() const {
 
 void Exchange::attempt() {
     ++attempts_;
-    if (Clock::now() >= connect_end_)
+    if (now_ >= connect_end_)
         return finish();
     fd_ = ::socket(family_, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0)
@@ -120,15 +122,27 @@ void Exchange::attempt() {
         return start_sending();
     if (errno != EINPROGRESS)
         return attempt_failed(errno);
+    // A near router (this host, a fast link) has often completed the handshake before connect
+    // returns: the request then goes at once, without first waiting to hear the socket is
+    // writable. A handshake still under way leaves the socket unwritable, and the wait below.
+    if (!request_.empty()) {
+        const ssize_t n = ::send(fd_, request_.data(), request_.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent_ = static_cast<std::size_t>(n);
+            return start_sending();
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return attempt_failed(errno);
+    }
     stage_ = Stage::connecting;
-    wake_at_ = earliest(after(limits_.connect_timeout_ms), connect_end_);
+    wake_at_ = earliest(after(now_, limits_.connect_timeout_ms), connect_end_);
 }
 
 void Exchange::attempt_failed(int error) {
     close_socket();
     // Nothing listens there: asking again cannot change that within one exchange.
     refused_ = error == ECONNREFUSED;
-    const Clock::time_point resume = after(limits_.connect_pause_ms);
+    const Clock::time_point resume = after(Clock::now(), limits_.connect_pause_ms);
     if (refused_ || attempts_ >= limits_.connect_tries || resume >= connect_end_)
         return finish();
     stage_ = Stage::pausing;
@@ -142,7 +156,7 @@ void Exchange::start_sending() {
         return;
     }
     stage_ = Stage::sending;
-    wake_at_ = earliest(after(limits_.read_wait_ms * limits_.max_tries), limits_.deadline);
+    wake_at_ = earliest(after(now_, limits_.read_wait_ms * limits_.max_tries), limits_.deadline);
     send_some();
 }
 
@@ -170,11 +184,15 @@ void Exchange::start_receiving() {
     // Not cleared: every read says how much of it is filled.
     if (!buffer_)
         buffer_.reset(new char[kChunkSize]);
-    receive_end_ = earliest(after(limits_.read_wait_ms * limits_.max_tries), limits_.deadline);
-    wake_at_ = earliest(after(limits_.read_wait_ms), receive_end_);
+    receive_end_ =
+        earliest(after(now_, limits_.read_wait_ms * limits_.max_tries), limits_.deadline);
+    wake_at_ = earliest(after(now_, limits_.read_wait_ms), receive_end_);
 }
 
 void Exchange::step(short revents) {
+    // One reading of the clock for the step: its checks and the limits it sets count from it.
+    if (stage_ != Stage::receiving)
+        now_ = Clock::now();
     switch (stage_) {
     case Stage::connecting:
         if (revents & (POLLERR | POLLHUP)) {
@@ -185,17 +203,17 @@ void Exchange::step(short revents) {
         }
         if (revents & POLLOUT)
             return start_sending();
-        if (Clock::now() >= wake_at_)
+        if (now_ >= wake_at_)
             attempt_failed(ETIMEDOUT);
         return;
     case Stage::pausing:
-        if (Clock::now() >= wake_at_)
+        if (now_ >= wake_at_)
             attempt();
         return;
     case Stage::sending:
         if (revents != 0)
             return send_some();
-        if (Clock::now() >= wake_at_)
+        if (now_ >= wake_at_)
             start_receiving();
         return;
     case Stage::receiving:
@@ -227,7 +245,7 @@ void Exchange::receive(short revents) {
                 reader_.body().find(marker_, before >= marker_.size() ? before - marker_.size() + 1
                                                                       : 0) != std::string::npos)
                 return finish();
-            wake_at_ = earliest(after(limits_.read_wait_ms), receive_end_);
+            wake_at_ = earliest(after(Clock::now(), limits_.read_wait_ms), receive_end_);
             return;
         }
     }
@@ -239,7 +257,7 @@ void Exchange::receive(short revents) {
             on_read(buffer_.get(), 0);
         if (++empty_waits_ >= limits_.max_tries)
             return finish();
-        wake_at_ = earliest(after(limits_.read_wait_ms), receive_end_);
+        wake_at_ = earliest(after(now, limits_.read_wait_ms), receive_end_);
     }
 }
 
@@ -259,6 +277,7 @@ std::string Exchange::text() const {
     std::string text;
     if (reader_.too_large())
         return text;
+    text.reserve(reader_.head().size() + reader_.body().size());
     append_received(text, reader_.head().data(), reader_.head().size());
     append_received(text, reader_.body().data(), reader_.body().size());
     return text;

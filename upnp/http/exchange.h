@@ -87,6 +87,7 @@ class Exchange {
     unsigned char address_[28] = {}; // a sockaddr_in or sockaddr_in6
     unsigned address_size_ = 0;
     int attempts_ = 0;
+    Clock::time_point now_{}; // when the step in hand began
     Clock::time_point connect_end_{};
     Clock::time_point wake_at_{};
     Clock::time_point receive_end_{};
