@@ -1,7 +1,7 @@
 #include "UpnpNat.h"
 #include "default_gateway.h"
-#include "ssdp_notify.h"
-#include "wire_text.h"
+#include "wire/ssdp_notify.h"
+#include "wire/wire_text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,6 +1,6 @@
 #include "UpnpNat.h"
-#include "answer_walk.h"
-#include "wire_text.h"
+#include "wire/answer_walk.h"
+#include "wire/wire_text.h"
 
 #include <algorithm>
 #include <cctype>

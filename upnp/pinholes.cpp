@@ -1,7 +1,7 @@
 #include "UpnpNat.h"
-#include "answer_walk.h"
+#include "wire/answer_walk.h"
 #include "http/url.h"
-#include "wire_text.h"
+#include "wire/wire_text.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #include "UpnpNat.h"
 #include "http/url.h"
-#include "wire_text.h"
+#include "wire/wire_text.h"
 
 bool UpnpNat::soap_call(const std::string& action, const std::string& arguments, int max_tries,
                         std::string& answer) {

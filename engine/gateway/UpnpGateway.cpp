@@ -2,7 +2,7 @@
 
 #include "explain.h"
 #include "log.h"
-#include "ssdp_notify.h"
+#include "wire/ssdp_notify.h"
 
 namespace quaymap {
 

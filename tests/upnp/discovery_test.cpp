@@ -1,6 +1,6 @@
 // Finding the gateway: URLs, the search, the candidates, the description and its service.
 #include "harness.h"
-#include "ssdp_notify.h"
+#include "wire/ssdp_notify.h"
 
 #include <arpa/inet.h>
 #include <chrono>

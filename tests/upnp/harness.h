@@ -2,7 +2,7 @@
 
 #include "FakeRouter.h"
 #include "UpnpNat.h"
-#include "wire_text.h"
+#include "wire/wire_text.h"
 #include "xmlParser.h"
 
 #include <gtest/gtest.h>

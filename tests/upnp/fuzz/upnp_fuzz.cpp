@@ -1,11 +1,11 @@
 // Feeds any bytes, received as the client receives them, to everything that reads a router's
 // answers. No input may crash, hang or leave the client in a state it could not otherwise reach.
 #include "UpnpNat.h"
-#include "answer_walk.h"
+#include "wire/answer_walk.h"
 #include "http/answer_reader.h"
 #include "http/url.h"
-#include "ssdp_notify.h"
-#include "wire_text.h"
+#include "wire/ssdp_notify.h"
+#include "wire/wire_text.h"
 
 #include <algorithm>
 #include <cstdlib>
