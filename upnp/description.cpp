@@ -68,6 +68,76 @@ bool usable_control_url(const std::string& url, std::string& why) {
     return false;
 }
 
+// A WAN connection service the description offers, with its place in kServiceTypes.
+struct Offered {
+    int rank;
+    std::string type;
+    std::string control_url;
+};
+
+// Every WAN connection service under the gateway device, in the order they are preferred, and
+// how far the walk got where there is none.
+struct Services {
+    std::vector<Offered> found;
+    std::string unusable; // a control address that cannot be used, and why
+    std::string firewall; // the IPv6 firewall's control URL; empty: none
+    int reached = 1;      // the deepest level of kWalkFailures reached
+};
+
+void take_service(const XMLFlatDocument& xml, Element service, const std::string& base,
+                  Services& walk) {
+    const std::optional<std::string> type =
+        xml.TextAt(xml.FindChildNamed(service, "serviceType"), 0);
+    const int rank = rank_of(type, kServiceTypes);
+    const bool is_firewall = type && *type == SERVICE_WANIP6FC;
+    // A service without a control URL cannot be driven; another of the right type may.
+    const std::optional<std::string> control =
+        xml.TextAt(xml.FindChildNamed(service, "controlURL"), 0);
+    if ((rank < 0 && !is_firewall) || !control || control->empty())
+        return;
+    const std::string url = upnp_http::resolve(base, *control);
+    std::string why;
+    if (is_firewall) {
+        if (walk.firewall.empty() && usable_control_url(url, why))
+            walk.firewall = url;
+    } else if (!usable_control_url(url, why)) {
+        walk.unusable = url + " (" + why + ")";
+    } else {
+        walk.found.push_back({rank, *type, url});
+    }
+}
+
+// A router may offer several WAN devices and connection devices (a PPP one that is not connected
+// beside the IP one that is): all of them are searched.
+Services services_of(const XMLFlatDocument& xml, Element gateway, const std::string& base) {
+    Services walk;
+    const Element gateway_list = xml.FindChildNamed(gateway, "deviceList");
+    for (const Element wan : devices_of_type(xml, gateway_list, kWanDeviceTypes)) {
+        walk.reached = std::max(walk.reached, 3);
+        const Element wan_list = xml.FindChildNamed(wan, "deviceList");
+        if (wan_list == kNone)
+            continue;
+        walk.reached = std::max(walk.reached, 4);
+        for (const Element connection : devices_of_type(xml, wan_list, kWanConnectionDeviceTypes)) {
+            walk.reached = std::max(walk.reached, 5);
+            const Element services = xml.FindChildNamed(connection, "serviceList");
+            if (services == kNone)
+                continue;
+            walk.reached = std::max(walk.reached, 6);
+            for (Element service = kNone;
+                 (service = xml.FindChildNamed(services, "service", service)) != kNone;)
+                take_service(xml, service, base, walk);
+        }
+    }
+    if (gateway_list == kNone)
+        walk.reached = 1;
+    else if (walk.reached == 1)
+        walk.reached = 2;
+    std::stable_sort(walk.found.begin(), walk.found.end(),
+                     [](const Offered& a, const Offered& b) { return a.rank < b.rank; });
+    return walk;
+}
+
 } // namespace
 
 bool UpnpNat::parse_description() {
@@ -107,73 +177,19 @@ bool UpnpNat::parse_description() {
         xml.TextAt(xml.FindChildNamed(gateway, "friendlyName"), 0);
     const std::optional<std::string> device_udn = xml.TextAt(xml.FindChildNamed(gateway, "UDN"), 0);
 
-    // A router may offer several WAN devices and connection devices (a PPP one that is not
-    // connected beside the IP one that is): all of them are searched.
-    int reached = 1;
-    struct Found {
-        int rank;
-        WanService service;
-    };
-    std::vector<Found> found;
-    std::string unusable;
-    std::string firewall;
-    const Element gateway_list = xml.FindChildNamed(gateway, "deviceList");
-    for (const Element wan : devices_of_type(xml, gateway_list, kWanDeviceTypes)) {
-        reached = std::max(reached, 3);
-        const Element wan_list = xml.FindChildNamed(wan, "deviceList");
-        if (wan_list == kNone)
-            continue;
-        reached = std::max(reached, 4);
-        for (const Element connection : devices_of_type(xml, wan_list, kWanConnectionDeviceTypes)) {
-            reached = std::max(reached, 5);
-            const Element services = xml.FindChildNamed(connection, "serviceList");
-            if (services == kNone)
-                continue;
-            reached = std::max(reached, 6);
-            for (Element service = kNone;
-                 (service = xml.FindChildNamed(services, "service", service)) != kNone;) {
-                const std::optional<std::string> type =
-                    xml.TextAt(xml.FindChildNamed(service, "serviceType"), 0);
-                const int rank = rank_of(type, kServiceTypes);
-                const bool is_firewall = type && *type == SERVICE_WANIP6FC;
-                // A service without a control URL cannot be driven; another of the right type may.
-                const std::optional<std::string> control =
-                    xml.TextAt(xml.FindChildNamed(service, "controlURL"), 0);
-                if ((rank < 0 && !is_firewall) || !control || control->empty())
-                    continue;
-                const std::string url = upnp_http::resolve(resolve_from, *control);
-                std::string why;
-                if (is_firewall) {
-                    if (firewall.empty() && usable_control_url(url, why))
-                        firewall = url;
-                    continue;
-                }
-                if (!usable_control_url(url, why)) {
-                    unusable = url + " (" + why + ")";
-                    continue;
-                }
-                found.push_back({rank, {*type, url}});
-            }
-        }
-    }
-    if (gateway_list == kNone)
-        reached = 1;
-    else if (reached == 1)
-        reached = 2;
-    if (found.empty() && !unusable.empty())
+    const Services walk = services_of(xml, gateway, resolve_from);
+    const std::vector<Offered>& found = walk.found;
+    if (found.empty() && !walk.unusable.empty())
         return failed("the router's description names a control address QuayMap cannot use: " +
-                      unusable + "\n");
+                      walk.unusable + "\n");
     if (found.empty())
-        return failed(kWalkFailures[reached]);
-
-    std::stable_sort(found.begin(), found.end(),
-                     [](const Found& a, const Found& b) { return a.rank < b.rank; });
+        return failed(kWalkFailures[walk.reached]);
     services_.clear();
-    for (const Found& f : found)
-        services_.push_back(f.service);
+    for (const Offered& f : found)
+        services_.push_back({f.type, f.control_url});
     service_type = services_.front().type;
     control_url = services_.front().control_url;
-    firewall_control_url = firewall;
+    firewall_control_url = walk.firewall;
     base_URL = base;
     if (name)
         friendly_name = *name;
